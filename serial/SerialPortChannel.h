@@ -1,0 +1,46 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "link/Link.h"
+#include "serial/PortMap.h"
+
+namespace korv {
+
+// The program's one connection to the device: one serial port, opened by a
+// "COM<n>" name with fixed line settings, with a reader thread that reports
+// the bytes waiting at each wake-up as one received text. Also runs port
+// discovery, which only probe-opens ports for a moment.
+//
+// open, close and runDiscovery are called on the window thread; write from
+// the window thread or from the reader thread (writes never interleave).
+class SerialPortChannel {
+public:
+    explicit SerialPortChannel(PortMap ports);
+    ~SerialPortChannel();  // closes the port if still open
+    SerialPortChannel(const SerialPortChannel&) = delete;
+    SerialPortChannel& operator=(const SerialPortChannel&) = delete;
+
+    // Link-model operations.
+    Operation openOp();
+    Operation closeOp();
+    Operation writeOp();
+    Operation runDiscoveryOp();
+
+    void open();
+    void close();
+    void write(const TData& value);
+    void runDiscovery();
+
+    EventOut openResult;    // integer: port number 1..255, or 0
+    EventOut receivedText;  // text, on the reader thread
+    EventOut portFound;     // text: a port name
+    DataIn portName;        // read at each open
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace korv

@@ -1,0 +1,106 @@
+#include "ui/WindowDispatcher.h"
+
+namespace korv {
+
+WindowDispatcher::WindowDispatcher(std::function<void()> wakeOwner)
+    : owner_(std::this_thread::get_id()), wakeOwner_(std::move(wakeOwner))
+{
+}
+
+WindowDispatcher::~WindowDispatcher()
+{
+    shutDown();
+}
+
+void WindowDispatcher::call(const std::function<void()>& fn)
+{
+    if (onWindowThread()) {
+        bool down;
+        {
+            std::lock_guard lock(mutex_);
+            down = shutDown_;
+        }
+        if (!down)
+            fn();
+        return;
+    }
+    Request request{&fn};
+    {
+        std::unique_lock lock(mutex_);
+        if (shutDown_)
+            return;
+        queue_.push_back(&request);
+        ownerCv_.notify_all();
+    }
+    if (wakeOwner_)
+        wakeOwner_();
+    std::unique_lock lock(mutex_);
+    requesterCv_.wait(lock, [&] { return request.done; });
+}
+
+void WindowDispatcher::runPending()
+{
+    std::unique_lock lock(mutex_);
+    while (!queue_.empty()) {
+        Request* request = queue_.front();
+        queue_.pop_front();
+        const bool run = !shutDown_;
+        lock.unlock();
+        if (run)
+            (*request->fn)();
+        lock.lock();
+        request->done = true;
+        requesterCv_.notify_all();
+    }
+}
+
+void WindowDispatcher::waitUntil(const std::function<bool()>& ready)
+{
+    for (;;) {
+        runPending();
+        std::unique_lock lock(mutex_);
+        const unsigned long seen = wakes_;
+        lock.unlock();
+        if (ready())
+            return;
+        lock.lock();
+        // Sleep only if nothing was queued and nobody woke us since ready() was looked at.
+        ownerCv_.wait(lock, [&] { return !queue_.empty() || wakes_ != seen; });
+    }
+}
+
+void WindowDispatcher::wake()
+{
+    std::lock_guard lock(mutex_);
+    ++wakes_;
+    ownerCv_.notify_all();
+}
+
+void WindowDispatcher::shutDown()
+{
+    std::lock_guard lock(mutex_);
+    shutDown_ = true;
+    for (Request* request : queue_)
+        request->done = true;
+    queue_.clear();
+    ++wakes_;
+    requesterCv_.notify_all();
+    ownerCv_.notify_all();
+}
+
+WindowSafeLock::WindowSafeLock(WindowDispatcher& dispatcher, std::mutex& mutex)
+    : dispatcher_(dispatcher), mutex_(mutex)
+{
+    if (dispatcher_.onWindowThread())
+        dispatcher_.waitUntil([this] { return mutex_.try_lock(); });
+    else
+        mutex_.lock();
+}
+
+WindowSafeLock::~WindowSafeLock()
+{
+    mutex_.unlock();
+    dispatcher_.wake();
+}
+
+} // namespace korv
