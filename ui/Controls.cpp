@@ -1,0 +1,131 @@
+#include "ui/Controls.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "ui/TextCodec.h"
+
+namespace korv {
+
+Operation Control::setVisible()
+{
+    return [this](TData v) {
+        const bool on = v.isSet();
+        onWindow([&] { widget_->setVisible(on); });
+    };
+}
+
+Operation Control::setEnabled()
+{
+    return [this](TData v) {
+        const bool on = v.isSet();
+        onWindow([&] { widget_->setEnabled(on); });
+    };
+}
+
+Button::Button(WindowDispatcher& dispatcher, QPushButton* button) : Control(dispatcher, button)
+{
+    QObject::connect(button, &QPushButton::clicked, button, [this] { click.fire(TData(std::int32_t{0})); });
+}
+
+StatusField::StatusField(WindowDispatcher& dispatcher, QLineEdit* field) : Control(dispatcher, field) {}
+
+Operation StatusField::setText()
+{
+    return [this](TData v) {
+        const QString text = fromCp1251(v.toText());
+        onWindow([&] {
+            auto* field = static_cast<QLineEdit*>(widget());
+            const int caret = field->cursorPosition();
+            field->setText(text);
+            field->setCursorPosition(std::min(caret, static_cast<int>(text.size())));
+        });
+    };
+}
+
+PortList::PortList(WindowDispatcher& dispatcher, QComboBox* box) : Control(dispatcher, box)
+{
+    // activated comes from the user's choice with mouse or keyboard, never
+    // from typing; Enter in the text part is swallowed by the window so a
+    // typed name that equals an entry does not select it.
+    QObject::connect(box, &QComboBox::activated, box, [this](int index) {
+        if (index >= 0 && static_cast<std::size_t>(index) < entries_.size())
+            entryChosen.fire(TData(entries_[static_cast<std::size_t>(index)]));
+    });
+}
+
+Operation PortList::addEntry()
+{
+    return [this](TData v) {
+        std::string bytes = v.toText();
+        onWindow([&] {
+            auto* box = static_cast<QComboBox*>(widget());
+            const QString edited = box->currentText();
+            const int current = box->currentIndex();
+            entries_.push_back(bytes);
+            box->addItem(fromCp1251(bytes));
+            // Adding to an empty box selects the first entry: undo that.
+            if (box->currentIndex() != current) {
+                box->setCurrentIndex(current);
+                box->setEditText(edited);
+            }
+        });
+    };
+}
+
+ProgressBar::ProgressBar(WindowDispatcher& dispatcher, QProgressBar* bar) : Control(dispatcher, bar) {}
+
+Operation ProgressBar::setPosition()
+{
+    return [this](TData v) {
+        const std::int32_t position = v.toInt();
+        onWindow([&] {
+            auto* bar = static_cast<QProgressBar*>(widget());
+            bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+        });
+    };
+}
+
+CheckValueField::CheckValueField(WindowDispatcher& dispatcher, QLineEdit* field, std::string initial)
+    : Control(dispatcher, field), text_(std::move(initial))
+{
+    field->setText(fromCp1251(text_));
+}
+
+Operation CheckValueField::setText()
+{
+    return [this](TData v) { set(v.toText()); };
+}
+
+Getter CheckValueField::getText()
+{
+    return [this] { return TData(get()); };
+}
+
+void CheckValueField::set(std::string text)
+{
+    {
+        std::lock_guard lock(mutex_);
+        text_ = std::move(text);
+    }
+    // The widget catches up later; many sets in a row cost one refresh.
+    if (!refreshPending_.exchange(true))
+        QMetaObject::invokeMethod(widget(), [this] { refreshWidget(); }, Qt::QueuedConnection);
+}
+
+std::string CheckValueField::get() const
+{
+    std::lock_guard lock(mutex_);
+    return text_;
+}
+
+void CheckValueField::refreshWidget()
+{
+    refreshPending_.store(false);
+    static_cast<QLineEdit*>(widget())->setText(fromCp1251(get()));
+}
+
+} // namespace korv
