@@ -1,5 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <string>
+#include <string_view>
+
 #include "link/Elements.h"
 
 namespace korv {
@@ -15,8 +19,21 @@ public:
 
     void onInput(int k, TData value) override;
     TData value(int k) const override;
+
+private:
+    void openResult(const TData& result) const;
+    void received(const std::string& text);
+
+    // Written while a received text is handled, read by the routing of
+    // received text: both on the reader thread, but readable from anywhere.
+    std::atomic<std::int32_t> identified_{0};
 };
 
 using Identification = TClassMultiElementEx_24E88F0;
+
+// The device line: "%1" becomes word 2, then "%2" (also one inside word 2)
+// becomes word 3, each only where no decimal digit follows; then bytes 01 are
+// dropped and zero bytes shown as "%".
+std::string deviceLine(std::string_view word2, std::string_view word3);
 
 } // namespace korv

@@ -1,8 +1,14 @@
 #pragma once
 
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+
 #include "image/ImageStore.h"
 #include "link/Elements.h"
 #include "ui/WindowDispatcher.h"
+#include "update/CheckValue.h"
 #include "update/ReplyTimer.h"
 
 namespace korv {
@@ -16,6 +22,14 @@ namespace korv {
 // Its three operations (start, a received text, a tick) never overlap.
 class TClassMultiElementEx_24E8DC0 : public SubScheme {
 public:
+    static constexpr std::chrono::milliseconds kReplyPeriod{1000};
+    static constexpr int kBlockSize = 256;
+    static constexpr int kBlocks = 508;
+    // The timeout fires when the silence count reaches exactly this.
+    static constexpr int kTimeoutTicks = 3;
+    // The silence count runs 0 to this and then wraps to 0.
+    static constexpr int kSilenceMax = 100;
+
     TClassMultiElementEx_24E8DC0(WindowDispatcher& dispatcher, ImageStore image,
                                  const ReplyTimerFactory& makeTimer);
     ~TClassMultiElementEx_24E8DC0() override;
@@ -23,6 +37,24 @@ public:
     void onInput(int k, TData value) override;
     // One tick of the reply timer.
     void tick();
+
+private:
+    void start();
+    void received(const TData& value);
+    void sendBlock();
+
+    WindowDispatcher& dispatcher_;
+    // The turn that start, a received text and a tick take in turns.
+    std::mutex turn_;
+    ImageStore image_;
+    CheckValue check_;
+    int blockCounter_ = 0;
+    int silence_ = 0;
+    // Whether ticks count: cleared when the timer is stopped, so a tick that
+    // was already waiting for the turn then is dropped.
+    bool ticking_ = false;
+    std::string hex_;
+    std::unique_ptr<ReplyTimer> timer_;  // last: its ticks use everything above
 };
 
 using Transfer = TClassMultiElementEx_24E8DC0;
