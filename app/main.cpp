@@ -33,7 +33,7 @@ int main(int argc, char** argv)
         return 0;
     }
     {
-        korv::UpdateController controller({korv::PortMap::fromSystem(), korv::makeThreadReplyTimer,
+        korv::UpdateController controller({korv::PortMap::fromSystem(), korv::threadReplyTimers(),
                                            korv::ImageStore::loadEmbedded()});
         controller.startUp();
         app.exec();

@@ -238,14 +238,20 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
 {
     // Only the bare background moves the window; presses on a label reach
     // here too, since labels pass them on, so look at what lies under them.
-    if (childAt(event->position().toPoint()) == nullptr && windowHandle() != nullptr) {
+    if (childAt(event->position().toPoint()) == nullptr) {
         if (QWidget* grabber = QWidget::mouseGrabber())
             grabber->releaseMouse();
-        windowHandle()->startSystemMove();
+        beginSystemMove();
         event->accept();
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void MainWindow::beginSystemMove()
+{
+    if (windowHandle() != nullptr)
+        windowHandle()->startSystemMove();
 }
 
 void MainWindow::changeEvent(QEvent* event)

@@ -54,6 +54,8 @@ protected:
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Hands the window to the window system's move mode.
+    virtual void beginSystemMove();
 
 private:
     void buildControls();

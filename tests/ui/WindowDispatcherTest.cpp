@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "ui/WindowDispatcher.h"
+
+namespace korv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Fails the test instead of hanging it when a wait never ends.
+class Watchdog {
+public:
+    explicit Watchdog(std::chrono::seconds limit)
+        : thread_([this, limit] {
+              std::unique_lock lock(mutex_);
+              if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
+                  ADD_FAILURE() << "stalled";
+                  std::_Exit(2);
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
+{
+    WindowDispatcher dispatcher;
+    const auto window = std::this_thread::get_id();
+    bool inline_ran = false;
+    dispatcher.call([&] { inline_ran = std::this_thread::get_id() == window; });
+    EXPECT_TRUE(inline_ran);
+
+    std::vector<int> order;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i)
+            dispatcher.call([&, i] {
+                EXPECT_EQ(std::this_thread::get_id(), window);
+                order.push_back(i);
+            });
+        done = true;
+        dispatcher.wake();
+    });
+    Watchdog watchdog(60s);
+    dispatcher.waitUntil([&] { return done.load(); });
+    worker.join();
+    ASSERT_EQ(order.size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+}
+
+// A worker floods the window with requests while the window thread waits for
+// that worker: the wait serves the requests, so it ends.
+TEST(WindowDispatcherStress, WindowWaitingOnAFloodingWorkerIsServed)
+{
+    WindowDispatcher dispatcher;
+    Watchdog watchdog(120s);
+    long applied = 0;  // touched only on the window thread
+    std::mutex turn;
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<bool> finished{false};
+        std::thread worker([&] {
+            std::lock_guard hold(turn);  // held while waiting on the window, like a transfer's turn
+            for (int i = 0; i < 50; ++i)
+                dispatcher.call([&] { ++applied; });
+            finished = true;
+            dispatcher.wake();
+        });
+        if (round % 2 == 0) {
+            WindowSafeLock lock(dispatcher, turn);  // must not deadlock with the worker
+        }
+        dispatcher.waitUntil([&] { return finished.load(); });
+        worker.join();
+    }
+    EXPECT_EQ(applied, 200L * 50L);
+}
+
+TEST(WindowDispatcher, ShutDownLetsWaitingRequestersGoWithoutRunning)
+{
+    WindowDispatcher dispatcher;
+    std::atomic<bool> ran{false};
+    auto requester = std::async(std::launch::async, [&] { dispatcher.call([&] { ran = true; }); });
+    // The requester is queued (or about to be); nobody on the window thread serves it.
+    std::this_thread::sleep_for(20ms);
+    dispatcher.shutDown();
+    EXPECT_EQ(requester.wait_for(30s), std::future_status::ready);
+    dispatcher.call([&] { ran = true; });
+    std::thread([&] { dispatcher.call([&] { ran = true; }); }).join();
+    EXPECT_FALSE(ran.load());
+}
+
+} // namespace
+} // namespace korv
