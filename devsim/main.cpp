@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -131,6 +133,12 @@ std::string hex4(std::uint16_t value) {
 
 // A pseudo-terminal whose slave side stays open here as well, so that the
 // master never sees a hang-up while the program has the port closed.
+//
+// Holding the slave open has one side effect a real port does not have: a
+// program's exclusive use (TIOCEXCL) would outlive its close, and a user
+// without root could not open the port again. So each close of the slave is
+// watched for, and exclusive use is ended as the last close of a real port
+// ends it.
 class Pty {
 public:
     Pty() {
@@ -155,12 +163,21 @@ public:
         if (tcsetattr(slave_, TCSANOW, &settings) != 0) {
             fail("cannot set " + path_ + " to raw mode");
         }
+        closes_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (closes_ < 0 ||
+            inotify_add_watch(closes_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+            fail("cannot watch " + path_);
+        }
     }
     ~Pty() { close(); }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
     void close() {
+        if (closes_ >= 0) {
+            ::close(closes_);
+            closes_ = -1;
+        }
         if (slave_ >= 0) {
             ::close(slave_);
             slave_ = -1;
@@ -172,6 +189,15 @@ public:
     }
 
     int master() const { return master_; }
+    int closeWatch() const { return closes_; }
+
+    // Called when closeWatch() is readable: the program has closed the port.
+    void portClosed() const {
+        char events[4096];
+        while (read(closes_, events, sizeof events) > 0) {
+        }
+        ioctl(slave_, TIOCNXCL);
+    }
     const std::string& path() const { return path_; }
 
     void writeAll(std::string_view bytes) const {
@@ -190,6 +216,7 @@ public:
 private:
     int master_ = -1;
     int slave_ = -1;
+    int closes_ = -1;
     std::string path_;
 };
 
@@ -320,8 +347,9 @@ int run(const Config& config) {
     Pacer pacer(config.pace);
     char buffer[4096];
     for (;;) {
-        pollfd fds[2] = {{pty.master(), POLLIN, 0}, {signalFd, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        pollfd fds[3] = {
+            {pty.master(), POLLIN, 0}, {signalFd, POLLIN, 0}, {pty.closeWatch(), POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -330,6 +358,9 @@ int run(const Config& config) {
         if (fds[1].revents != 0) {
             log("stopped by a signal");
             return 0;
+        }
+        if (fds[2].revents != 0) {
+            pty.portClosed();
         }
         if (fds[0].revents == 0) {
             continue;

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -216,6 +217,32 @@ TEST(DevsimProgram, SurvivesThePortBeingClosedAndOpenedAgain) {
     EXPECT_EQ(readBytes(port, 21), "KORVANTEMIS KV-12 8.6");
     close(port);
     EXPECT_TRUE(devsim.running());
+}
+
+bool isExclusive(int fd) {
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+TEST(DevsimProgram, ExclusiveUseEndsWhenThePortIsClosed) {
+    Devsim devsim({});
+    ASSERT_FALSE(devsim.ptyPath.empty());
+    const int held = openPort(devsim.ptyPath);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(ioctl(held, TIOCEXCL), 0);
+    ASSERT_TRUE(isExclusive(held));
+    close(held);
+
+    bool exclusive = true;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (exclusive && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+        const int port = open(devsim.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(port, 0);
+        exclusive = isExclusive(port);
+        close(port);
+    }
+    EXPECT_FALSE(exclusive);
 }
 
 TEST(DevsimProgram, HangsUpAtTheChosenBlock) {
