@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace korv {
 
@@ -25,6 +26,9 @@ public:
     static PortMap fromSysfs(const std::string& sysfsTty, const std::string& devDir = "/dev");
 
     std::optional<std::string> devicePath(int number) const;
+    // The device a port name stands for: the name must be exactly "COM<n>" in
+    // any letter case, without leading zeros ("COM3X" and "COM03" stand for none).
+    std::optional<std::string> deviceFor(std::string_view portName) const;
     // In ascending port number.
     const std::map<int, std::string>& entries() const { return devices_; }
 

@@ -14,7 +14,15 @@ namespace korv {
 // discovery, which only probe-opens ports for a moment.
 //
 // open, close and runDiscovery are called on the window thread; write from
-// the window thread or from the reader thread (writes never interleave).
+// any thread: each write's bytes go out together, in the order the writes
+// were made.
+//
+// close never waits for a reader thread that is busy with a received text
+// (which may be waiting on the window thread). Once close has returned, no
+// reader of the closed port starts another report, and their writes go
+// nowhere, not to a port opened since. Such readers are joined as soon as they have finished, at
+// the latest by the destructor, which must therefore run only after event
+// delivery has been switched off and the window dispatcher shut down.
 class SerialPortChannel {
 public:
     explicit SerialPortChannel(PortMap ports);

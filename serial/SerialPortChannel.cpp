@@ -1,0 +1,245 @@
+#include "serial/SerialPortChannel.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "serial/PortName.h"
+#include "serial/SerialDevice.h"
+
+namespace korv {
+namespace {
+
+constexpr std::chrono::milliseconds kWriteTimeoutBase{1000};
+constexpr std::chrono::milliseconds kWriteTimeoutPerByte{100};
+
+// One opening of the port, from a successful open to its close. The reader
+// thread and every write belong to one session; once it has ended they touch
+// the device no more, whatever was opened since.
+struct Session {
+    explicit Session(std::unique_ptr<SerialDevice> opened) : device(std::move(opened)) {}
+
+    // Released by close, under writeMutex, once the reader is out of its I/O.
+    std::unique_ptr<SerialDevice> device;
+    std::thread reader;
+
+    std::mutex mutex;
+    std::condition_variable readerLeftIo;
+    bool ended = false;       // close has begun
+    bool readerInIo = false;  // waiting for input or reading: never waits on the window
+    bool readerDone = false;  // the reader thread's last act, so joining it does not wait
+
+    // Held only around the kernel I/O of one write, which the write time-out
+    // and cancel() bound: whoever waits for it never waits long.
+    std::mutex writeMutex;
+
+    bool hasEnded()
+    {
+        std::lock_guard lock(mutex);
+        return ended;
+    }
+};
+
+// On a reader thread: the channel and session it reads for. A write made
+// from there belongs to that session, not to whatever port is open now.
+struct ReaderContext {
+    const SerialPortChannel* channel = nullptr;
+    Session* session = nullptr;
+};
+thread_local ReaderContext t_reader;
+
+void runReader(SerialPortChannel& channel, Session& session)
+{
+    t_reader = {&channel, &session};
+    raiseThisThreadPriority();
+    for (;;) {
+        {
+            std::lock_guard lock(session.mutex);
+            if (session.ended)
+                break;
+            session.readerInIo = true;
+        }
+        std::optional<std::string> text;
+        if (session.device->waitForInput() == SerialDevice::Wake::Input)
+            text = session.device->readWaiting();
+        bool ended;
+        {
+            std::lock_guard lock(session.mutex);
+            session.readerInIo = false;
+            ended = session.ended;
+        }
+        session.readerLeftIo.notify_all();
+        // Stopped, or the device has gone: there is nothing more to watch.
+        if (ended || !text)
+            break;
+        // Everything the program does with the text runs here, and may wait
+        // on the window thread; bytes arriving meanwhile wait for the next turn.
+        channel.receivedText.fire(TData(std::move(*text)));
+    }
+    std::lock_guard lock(session.mutex);
+    session.readerDone = true;
+}
+
+} // namespace
+
+struct SerialPortChannel::Impl {
+    explicit Impl(PortMap map) : ports(std::move(map)) {}
+
+    std::shared_ptr<Session> start(SerialPortChannel& channel, const std::string& path)
+    {
+        OpenedDevice opened = openSerialDevice(path);
+        if (!opened.device || opened.device->configure(LineSettings{}) != SerialError::None
+            || opened.device->discardQueues() != SerialError::None)
+            return nullptr;
+        auto session = std::make_shared<Session>(std::move(opened.device));
+        try {
+            session->reader = std::thread(runReader, std::ref(channel), std::ref(*session));
+        } catch (const std::system_error&) {
+            return nullptr;
+        }
+        return session;
+    }
+
+    void end(std::shared_ptr<Session> session)
+    {
+        {
+            std::lock_guard lock(session->mutex);
+            session->ended = true;
+        }
+        session->device->cancel();
+        {
+            // The reader's I/O calls return at once after cancel(), so this
+            // wait is short; a reader busy with a received text is not waited for.
+            std::unique_lock lock(session->mutex);
+            session->readerLeftIo.wait(lock, [&] { return !session->readerInIo; });
+        }
+        {
+            std::lock_guard lock(session->writeMutex);
+            session->device->discardQueues();
+            session->device.reset();
+        }
+        retired.push_back(std::move(session));
+    }
+
+    // Joins the retired readers that have finished; the others may still be
+    // handling a received text and are left alone.
+    void joinFinished()
+    {
+        std::erase_if(retired, [](const std::shared_ptr<Session>& session) {
+            {
+                std::lock_guard lock(session->mutex);
+                if (!session->readerDone)
+                    return false;
+            }
+            session->reader.join();
+            return true;
+        });
+    }
+
+    const PortMap ports;
+    std::mutex currentMutex;
+    std::shared_ptr<Session> current;  // set while the port is open
+    std::vector<std::shared_ptr<Session>> retired;  // window thread only
+};
+
+SerialPortChannel::SerialPortChannel(PortMap ports) : impl_(std::make_unique<Impl>(std::move(ports)))
+{
+}
+
+SerialPortChannel::~SerialPortChannel()
+{
+    close();
+    for (const std::shared_ptr<Session>& session : impl_->retired)
+        session->reader.join();
+}
+
+Operation SerialPortChannel::openOp()
+{
+    return [this](TData) { open(); };
+}
+
+Operation SerialPortChannel::closeOp()
+{
+    return [this](TData) { close(); };
+}
+
+Operation SerialPortChannel::writeOp()
+{
+    return [this](TData value) { write(value); };
+}
+
+Operation SerialPortChannel::runDiscoveryOp()
+{
+    return [this](TData) { runDiscovery(); };
+}
+
+void SerialPortChannel::open()
+{
+    impl_->joinFinished();
+    {
+        std::lock_guard lock(impl_->currentMutex);
+        if (impl_->current)
+            return;
+    }
+    const std::string name = portName.read().toText();
+    const int number = portNumberFromName(name);
+    const std::optional<std::string> path = number != 0 ? impl_->ports.deviceFor(name) : std::nullopt;
+    std::shared_ptr<Session> session = path ? impl_->start(*this, *path) : nullptr;
+    if (!session) {
+        openResult.fire(TData(std::int32_t{0}));
+        return;
+    }
+    {
+        std::lock_guard lock(impl_->currentMutex);
+        impl_->current = std::move(session);
+    }
+    openResult.fire(TData(std::int32_t{number}));
+}
+
+void SerialPortChannel::close()
+{
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(impl_->currentMutex);
+        session = std::move(impl_->current);
+    }
+    if (session)
+        impl_->end(std::move(session));
+    impl_->joinFinished();
+}
+
+void SerialPortChannel::write(const TData& value)
+{
+    std::shared_ptr<Session> held;
+    Session* session = nullptr;
+    if (t_reader.channel == this) {
+        session = t_reader.session;
+    } else {
+        std::lock_guard lock(impl_->currentMutex);
+        held = impl_->current;
+        session = held.get();
+    }
+    if (!session)
+        return;
+    const std::string text = value.toText();
+    std::lock_guard lock(session->writeMutex);
+    if (session->hasEnded())
+        return;
+    // Whether the bytes went out is not reported: the device's reply, or its
+    // silence, tells the program all it needs.
+    session->device->write(text, kWriteTimeoutBase
+                                     + kWriteTimeoutPerByte * static_cast<long long>(text.size()));
+}
+
+void SerialPortChannel::runDiscovery()
+{
+    for (const auto& [number, path] : impl_->ports.entries()) {
+        if (probeSerialDevice(path) == SerialError::None)
+            portFound.fire(TData(portNameOf(number)));
+    }
+}
+
+} // namespace korv
