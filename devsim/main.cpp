@@ -261,7 +261,9 @@ void saveImage(const std::string& path, const std::string& image) {
     log("image saved to " + path);
 }
 
-// Reports what happened; true when the program should stop.
+// Reports what happened, before the replies go out, so that a saved image is
+// complete by the time the program can know the transfer finished. True when
+// the emulator should stop.
 bool report(const Output& out, const DeviceModel& model, const Config& config) {
     bool stop = false;
     for (const Event& event : out.events) {
@@ -374,6 +376,7 @@ int run(const Config& config) {
         }
         pacer.received(static_cast<std::size_t>(n));
         const Output out = model.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+        const bool stop = report(out, model, config);
         for (std::size_t i = 0; i < out.writes.size(); ++i) {
             if (i == 0) {
                 pacer.beforeReply(out.writes[i].size());
@@ -383,7 +386,6 @@ int run(const Config& config) {
             }
             pty.writeAll(out.writes[i]);
         }
-        const bool stop = report(out, model, config);
         if (out.hangUp) {
             pty.close();
         }
