@@ -107,19 +107,22 @@ TEST(SerialStress, ReopenUnderFloodWithReadersWaitingOnTheWindow)
 
     WindowDispatcher window;
     auto channel = std::make_unique<SerialPortChannel>(PortMap::fromDirectory(dir.path()));
+    // Readers may still be finishing a text while the channel is destroyed:
+    // they reach it through this, not through the pointer being reset.
+    SerialPortChannel& port = *channel;
     std::atomic<int> generation{0};      // the session being opened, or open
     std::atomic<int> readerReached{0};   // the latest session whose reader has had a text
     std::atomic<long> windowRequests{0};
     std::vector<int> results;  // window thread only
-    channel->portName.connect([] { return TData("COM3"); });
-    channel->openResult.connect([&](TData v) { results.push_back(v.toInt()); });
-    channel->receivedText.connect([&](TData) {
+    port.portName.connect([] { return TData("COM3"); });
+    port.openResult.connect([&](TData v) { results.push_back(v.toInt()); });
+    port.receivedText.connect([&](TData) {
         thread_local int session = 0;  // a reader thread serves one session
         if (session == 0)
             session = generation.load();
         readerReached = session;
         window.call([&] { ++windowRequests; });
-        channel->write(TData("R" + std::to_string(session) + ";"));
+        port.write(TData("R" + std::to_string(session) + ";"));
     });
 
     FarEnd farEnd;
@@ -139,7 +142,7 @@ TEST(SerialStress, ReopenUnderFloodWithReadersWaitingOnTheWindow)
     std::thread worker;
     for (int g = 1; g <= kCycles; ++g) {
         generation = g;
-        channel->open();
+        port.open();
         if (g == 1) {
             // The line is raw from the first opening on: nothing sent to it
             // is echoed back.
@@ -149,14 +152,14 @@ TEST(SerialStress, ReopenUnderFloodWithReadersWaitingOnTheWindow)
             });
             worker = std::thread([&] {
                 while (!stop) {
-                    channel->write(TData("W;"));
+                    port.write(TData("W;"));
                     std::this_thread::sleep_for(200us);
                 }
             });
         }
-        channel->write(TData("O" + std::to_string(g) + ";"));
+        port.write(TData("O" + std::to_string(g) + ";"));
         window.waitUntil([&] { return farEnd.lastOpenMark >= g && readerReached >= g; });
-        channel->close();
+        port.close();
         progress = g;
     }
     stop = true;
