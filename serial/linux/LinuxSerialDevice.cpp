@@ -85,6 +85,10 @@ public:
     LinuxSerialDevice(int fd, int stopFd) : fd_(fd), stop_(stopFd) {}
     ~LinuxSerialDevice() override
     {
+        // The exclusive mode outlives this descriptor while others hold the
+        // tty open (a pseudo-terminal's far end, a monitor): drop it, so the
+        // port can be opened again at once.
+        ioctl(fd_, TIOCNXCL);
         ::close(fd_);
         ::close(stop_);
     }

@@ -29,7 +29,13 @@ INSTANTIATE_TEST_SUITE_P(Names, PortNameTest,
                                            NameCase{"LPT1", 0, 0}, NameCase{"", 0, 0},
                                            NameCase{"CO", 0, 0}, NameCase{"COM 3", 0, 0},
                                            NameCase{"COM3X", 3, 0}, NameCase{"COM03", 3, 0},
-                                           NameCase{"COM003", 3, 0}));
+                                           NameCase{"COM003", 3, 0}),
+                         [](const auto& info) {
+                             std::string n = info.param.name;
+                             for (char& c : n)
+                                 c = c == ' ' ? '_' : c;
+                             return n.empty() ? std::string("empty") : n;
+                         });
 
 TEST(PortNameOf, IsTheNameTheMapAnswersTo)
 {

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -51,7 +52,13 @@ INSTANTIATE_TEST_SUITE_P(Paths, SerialDeviceRefusal,
                                            RefusalCase{"directory", SerialError::NotATerminal},
                                            RefusalCase{"/dev/null", SerialError::NotATerminal},
                                            RefusalCase{"missing", SerialError::NotFound},
-                                           RefusalCase{"held", SerialError::Busy}));
+                                           RefusalCase{"held", SerialError::Busy}),
+                         [](const auto& info) {
+                             std::string n = info.param.what;
+                             for (char& c : n)
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return n;
+                         });
 
 TEST(SerialDevice, SecondOpenOfHeldDeviceIsBusyUntilClosed)
 {
@@ -107,7 +114,12 @@ TEST_P(SerialDeviceStuckWrite, Ends)
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, SerialDeviceStuckWrite,
-                         ::testing::Values(Stuck::Cancelled, Stuck::TimedOut, Stuck::HungUp));
+                         ::testing::Values(Stuck::Cancelled, Stuck::TimedOut, Stuck::HungUp),
+                         [](const auto& info) {
+                             return info.param == Stuck::Cancelled  ? std::string("Cancelled")
+                                    : info.param == Stuck::TimedOut ? std::string("TimedOut")
+                                                                    : std::string("HungUp");
+                         });
 
 TEST(SerialDevice, ReadsExactlyWhatIsWaitingAndSeesHangUp)
 {

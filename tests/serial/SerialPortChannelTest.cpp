@@ -69,7 +69,11 @@ INSTANTIATE_TEST_SUITE_P(Names, ChannelOpen,
                                            OpenCase{"COM0", 0}, OpenCase{"COM256", 0},
                                            OpenCase{"COM1234", 0}, OpenCase{"LPT1", 0},
                                            OpenCase{"", 0}, OpenCase{"COM3X", 0},
-                                           OpenCase{"COM03", 0}, OpenCase{"COM7", 0}));
+                                           OpenCase{"COM03", 0}, OpenCase{"COM7", 0}),
+                         [](const auto& info) {
+                             const std::string n = info.param.name;
+                             return n.empty() ? std::string("empty") : n;
+                         });
 
 TEST_F(ChannelTest, LineRunsAtExactly38462Raw8N1)
 {
@@ -179,8 +183,10 @@ TEST_F(ChannelTest, HeldPortIsRefusedAndFreeAgainRightAfterClose)
     name(second, "COM3");
 
     first.open();
+    EXPECT_TRUE(com3.exclusive());
     second.open();
     first.close();
+    EXPECT_FALSE(com3.exclusive());
     second.open();
     EXPECT_EQ(firstResults.results(), std::vector<int>{3});
     EXPECT_EQ(secondResults.results(), (std::vector<int>{0, 3}));

@@ -117,6 +117,12 @@ void Pty::unlockSlave()
     flock(slave_, LOCK_UN);
 }
 
+bool Pty::exclusive() const
+{
+    int on = 0;
+    return ioctl(slave_, TIOCGEXCL, &on) == 0 && on != 0;
+}
+
 std::optional<Pty::Line> Pty::line() const
 {
     struct termios2 t {};

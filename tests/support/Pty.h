@@ -42,6 +42,10 @@ public:
     bool lockSlave();
     void unlockSlave();
 
+    // Whether the slave is in exclusive mode (TIOCEXCL), which refuses
+    // further opens to all but root.
+    bool exclusive() const;
+
     // The slave's line settings as the kernel holds them.
     struct Line {
         unsigned inputRate = 0;
