@@ -209,12 +209,13 @@ OpenedDevice openSerialDevice(const std::string& path)
     const int fd = openLockedTty(path);
     if (fd < 0)
         return {nullptr, errorFromErrno(-fd)};
-    if (ioctl(fd, TIOCEXCL) != 0)
-        return {nullptr, errorFromErrno(closeKeepingErrno(fd))};
     const int stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd < 0)
         return {nullptr, errorFromErrno(closeKeepingErrno(fd))};
-    return {std::make_unique<LinuxSerialDevice>(fd, stopFd), SerialError::None};
+    auto device = std::make_unique<LinuxSerialDevice>(fd, stopFd);
+    if (ioctl(fd, TIOCEXCL) != 0)
+        return {nullptr, errorFromErrno(errno)};
+    return {std::move(device), SerialError::None};
 }
 
 SerialError probeSerialDevice(const std::string& path)
