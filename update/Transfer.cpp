@@ -27,8 +27,7 @@ TClassMultiElementEx_24E8DC0::~TClassMultiElementEx_24E8DC0()
         // Taking the turn waits out a tick that is inside it, serving its
         // window requests meanwhile; any later tick finds ticking_ cleared.
         WindowSafeLock turn(dispatcher_, turn_);
-        ticking_ = false;
-        timer_->stop();
+        stopTimer();
     }
     timer_.reset();
 }
@@ -46,8 +45,9 @@ void TClassMultiElementEx_24E8DC0::onInput(int k, TData value)
 
 void TClassMultiElementEx_24E8DC0::tick()
 {
+    const unsigned stopsBefore = stops_.load();
     WindowSafeLock turn(dispatcher_, turn_);
-    if (!ticking_)
+    if (!ticking_ || stops_.load() != stopsBefore)
         return;
     silence_ = silence_ == kSilenceMax ? 0 : silence_ + 1;
     if (silence_ == kTimeoutTicks)
@@ -62,15 +62,21 @@ void TClassMultiElementEx_24E8DC0::start()
         timer_->start();
 }
 
+void TClassMultiElementEx_24E8DC0::stopTimer()
+{
+    ticking_ = false;
+    ++stops_;
+    if (timer_)
+        timer_->stop();
+}
+
 void TClassMultiElementEx_24E8DC0::received(const TData& value)
 {
     switch (check_.judge(value.toText(), hex_)) {
     case Verdict::Finished:
         eventOut(Send).fire(TData(kStartCommand));
         eventOut(Finished).fire(TData(hex_));
-        ticking_ = false;
-        if (timer_)
-            timer_->stop();
+        stopTimer();
         break;
     case Verdict::Acknowledgement:
         blockCounter_ = blockCounter_ == kBlocks - 1 ? 0 : blockCounter_ + 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,7 @@ public:
 
 private:
     void start();
+    void stopTimer();
     void received(const TData& value);
     void sendBlock();
 
@@ -53,6 +55,9 @@ private:
     // Whether ticks count: cleared when the timer is stopped, so a tick that
     // was already waiting for the turn then is dropped.
     bool ticking_ = false;
+    // Counts the stops, so that a tick that was waiting for the turn across a
+    // stop and a new start is dropped too instead of counting in the new run.
+    std::atomic<unsigned> stops_{0};
     std::string hex_;
     std::unique_ptr<ReplyTimer> timer_;  // last: its ticks use everything above
 };
