@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -113,7 +112,7 @@ void CheckValueField::set(std::string text)
     }
     // The widget catches up later; many sets in a row cost one refresh.
     if (!refreshPending_.exchange(true))
-        QMetaObject::invokeMethod(widget(), [this] { refreshWidget(); }, Qt::QueuedConnection);
+        dispatcher_.post([this] { refreshWidget(); });
 }
 
 std::string CheckValueField::get() const

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +14,7 @@
 
 #include "link/Cp1251.h"
 #include "ui/TextCodec.h"
+#include "ui/ThreadSanitizer.h"
 #include "ui/WindowLook.h"
 
 namespace korv {
@@ -22,6 +24,7 @@ constexpr int kClientWidth = 497;
 constexpr int kClientHeight = 135;
 constexpr QPoint kFramePosition{200, 200};
 constexpr int kProgressMaximum = 507;
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 constexpr Cp1251Literal kTitle("Korvantemis bootloader");
 constexpr Cp1251Literal kWrite("Записать");
@@ -63,8 +66,14 @@ MainWindow::MainWindow()
                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint)
 {
+    // A plain event wakes the window thread: it carries nothing, the requests
+    // themselves pass through the dispatcher's own queue.
     dispatcher_ = std::make_unique<WindowDispatcher>([this] {
-        QMetaObject::invokeMethod(this, [this] { dispatcher_->runPending(); }, Qt::QueuedConnection);
+        if (!wakePosted_.exchange(true)) {
+            auto* wake = new QEvent(kWakeEvent);
+            markPosted(&wakePosted_);
+            QCoreApplication::postEvent(this, wake);
+        }
     });
     setWindowTitle(fromCp1251(kTitle.view()));
     QIcon icon;
@@ -271,6 +280,17 @@ void MainWindow::moveEvent(QMoveEvent* event)
                 move(enabledPosition_);
         }, Qt::QueuedConnection);
     QWidget::moveEvent(event);
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    markReceived(&wakePosted_);
+    if (event->type() == kWakeEvent) {
+        wakePosted_.store(false);
+        dispatcher_->runPending();
+        return true;
+    }
+    return QWidget::event(event);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -53,6 +54,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Hands the window to the window system's move mode.
     virtual void beginSystemMove();
@@ -78,6 +80,7 @@ private:
     QLabel* errorMessageLabel_ = nullptr;
     QLabel* connectionHintLabel_ = nullptr;
 
+    std::atomic<bool> wakePosted_{false};
     bool closeReported_ = false;
     bool programClose_ = false;
     QPoint enabledPosition_;  // where a disabled window is held

@@ -29,7 +29,7 @@ void WindowDispatcher::call(const std::function<void()>& fn)
         std::unique_lock lock(mutex_);
         if (shutDown_)
             return;
-        queue_.push_back(&request);
+        queue_.push_back({&request, {}});
         ownerCv_.notify_all();
     }
     if (wakeOwner_)
@@ -38,19 +38,38 @@ void WindowDispatcher::call(const std::function<void()>& fn)
     requesterCv_.wait(lock, [&] { return request.done; });
 }
 
+void WindowDispatcher::post(std::function<void()> fn)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (shutDown_)
+            return;
+        queue_.push_back({nullptr, std::move(fn)});
+        ownerCv_.notify_all();
+    }
+    if (wakeOwner_)
+        wakeOwner_();
+}
+
 void WindowDispatcher::runPending()
 {
     std::unique_lock lock(mutex_);
     while (!queue_.empty()) {
-        Request* request = queue_.front();
+        Queued next = std::move(queue_.front());
         queue_.pop_front();
         const bool run = !shutDown_;
         lock.unlock();
-        if (run)
-            (*request->fn)();
+        if (run) {
+            if (next.waiting != nullptr)
+                (*next.waiting->fn)();
+            else
+                next.posted();
+        }
         lock.lock();
-        request->done = true;
-        requesterCv_.notify_all();
+        if (next.waiting != nullptr) {
+            next.waiting->done = true;
+            requesterCv_.notify_all();
+        }
     }
 }
 
@@ -80,8 +99,10 @@ void WindowDispatcher::shutDown()
 {
     std::lock_guard lock(mutex_);
     shutDown_ = true;
-    for (Request* request : queue_)
-        request->done = true;
+    for (Queued& queued : queue_) {
+        if (queued.waiting != nullptr)
+            queued.waiting->done = true;
+    }
     queue_.clear();
     ++wakes_;
     requesterCv_.notify_all();

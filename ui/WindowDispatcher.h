@@ -32,6 +32,9 @@ public:
     // down, returns at once without running fn.
     void call(const std::function<void()>& fn);
 
+    // Any thread: queues fn to run on the window thread without waiting for it.
+    void post(std::function<void()> fn);
+
     // Window thread only: runs every request queued so far.
     void runPending();
 
@@ -48,9 +51,14 @@ public:
     void shutDown();
 
 private:
+    // A waiting requester's request lives on its stack; a posted one only in the queue.
     struct Request {
-        const std::function<void()>* fn;
+        const std::function<void()>* fn = nullptr;
         bool done = false;
+    };
+    struct Queued {
+        Request* waiting;               // null for a posted request
+        std::function<void()> posted;
     };
 
     const std::thread::id owner_;
@@ -58,7 +66,7 @@ private:
     std::mutex mutex_;
     std::condition_variable ownerCv_;      // window thread: a request or a wake()
     std::condition_variable requesterCv_;  // requesters: a request is done
-    std::deque<Request*> queue_;
+    std::deque<Queued> queue_;
     bool shutDown_ = false;
     unsigned long wakes_ = 0;
 };

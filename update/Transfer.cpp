@@ -21,6 +21,11 @@ TClassMultiElementEx_24E8DC0::TClassMultiElementEx_24E8DC0(WindowDispatcher& dis
 
 TClassMultiElementEx_24E8DC0::~TClassMultiElementEx_24E8DC0()
 {
+    release();
+}
+
+void TClassMultiElementEx_24E8DC0::release()
+{
     if (!timer_)
         return;
     {

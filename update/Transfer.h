@@ -38,6 +38,9 @@ public:
     void onInput(int k, TData value) override;
     // One tick of the reply timer.
     void tick();
+    // Stops the reply timer and waits for its thread, so that no tick runs
+    // any more; the owner calls it before releasing what the ticks reach.
+    void release();
 
 private:
     void start();

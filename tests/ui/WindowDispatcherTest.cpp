@@ -54,13 +54,17 @@ TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
     std::vector<int> order;
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        for (int i = 0; i < 100; ++i)
-            dispatcher.call([&, i] {
+        for (int i = 0; i < 100; ++i) {
+            const auto record = [&, i] {
                 EXPECT_EQ(std::this_thread::get_id(), window);
                 order.push_back(i);
-            });
-        done = true;
-        dispatcher.wake();
+            };
+            if (i % 3 == 0)
+                dispatcher.post(record);  // queued like the others, but not waited for
+            else
+                dispatcher.call(record);
+        }
+        dispatcher.call([&] { done = true; });
     });
     Watchdog watchdog(60s);
     dispatcher.waitUntil([&] { return done.load(); });

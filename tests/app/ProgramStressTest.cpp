@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <random>
+
+#include "ScriptedDevice.h"
+#include "app/UpdateController.h"
+#include "update/ThreadReplyTimer.h"
+
+namespace korv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The whole program against a device that answers wrongly, falls silent or
+// splits its replies, with the window closed at random moments, also while a
+// received text is being handled: every round must end, none may stall.
+TEST(ProgramStress, UpdatesEndOrAreClosedWithoutStalling)
+{
+    static int argc = 1;
+    static char name[] = "program_stress";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 600 && !finished; ++i)
+            std::this_thread::sleep_for(1s);
+        if (!finished) {
+            ADD_FAILURE() << "stalled";
+            std::_Exit(2);
+        }
+    });
+
+    const ReplyTimerFactory fastTimers = [](std::chrono::milliseconds, ReplyTimer::Tick tick) {
+        return std::unique_ptr<ReplyTimer>(std::make_unique<ThreadReplyTimer>(2ms, std::move(tick)));
+    };
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        delivery::reset();
+        test::Pty pty;
+        test::TempDir ports;
+        ports.link("COM5", pty.slavePath());
+
+        enum { Wrong, Silent, Split, CloseMidway } fault = static_cast<decltype(fault)>(round % 4);
+        devsim::DeviceOptions options;
+        const int block = static_cast<int>(random() % 12);
+        if (fault == Wrong)
+            options.wrongCrcAt = block;
+        if (fault == Silent)
+            options.silentAt = block;
+        if (fault == Split)
+            options.splitReplies = true;
+        test::ScriptedDevice device(pty, options);
+
+        auto controller = std::make_unique<UpdateController>(UpdateController::Parts{
+            PortMap::fromDirectory(ports.path()), fastTimers, ImageStore::loadEmbedded()});
+        controller->startUp();
+        MainWindow& w = controller->window();
+        auto* box = static_cast<QComboBox*>(w.portList().widget());
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Down);
+        auto* write = static_cast<QPushButton*>(w.writeButton().widget());
+        auto* status = static_cast<QLineEdit*>(w.statusField().widget());
+        const QString noDevice = QString::fromUtf8("На этом порту устройств не найдено.");
+        // The last step of either end display.
+        const auto endShown = [&] {
+            return w.errorIcon().widget()->isVisibleTo(&w) || w.successMessage().widget()->isVisibleTo(&w);
+        };
+        // A split identity reply may be rejected piece by piece, or accepted on
+        // its first piece, its rest then reaching the transfer and ending the round.
+        ASSERT_TRUE(test::serveUntil([&] { return write->isEnabled() || endShown() || status->text() == noDevice; },
+                                     30s));
+        if (write->isEnabled())
+            QTest::mouseClick(write, Qt::LeftButton);
+
+        if (fault == CloseMidway)
+            test::serveUntil([] { return false; }, std::chrono::milliseconds(random() % 40));
+        else if (status->text() != noDevice)
+            EXPECT_TRUE(test::serveUntil(endShown, 120s));
+        if (fault == Wrong || fault == Silent)
+            EXPECT_TRUE(w.errorMessage().widget()->isVisibleTo(&w));
+        w.closeOp()(TData());  // as the OK button does, also while the transfer runs
+        EXPECT_FALSE(w.isVisible());
+        controller.reset();
+    }
+    finished = true;
+    watchdog.join();
+    delivery::reset();
+}
+
+} // namespace
+} // namespace korv
