@@ -32,6 +32,10 @@ TClassSimpleForm_2477650::~TClassSimpleForm_2477650()
 {
     delivery::switchOffForGood();
     window_.dispatcher().shutDown();
+    // The reader and timer threads may still be inside a received text or a
+    // tick, holding on to elements; they end before any element is released.
+    serial_.release();
+    transfer_.release();
 }
 
 // One connection a line, by element; a fan-out's outputs in firing order.

@@ -151,9 +151,15 @@ SerialPortChannel::SerialPortChannel(PortMap ports) : impl_(std::make_unique<Imp
 
 SerialPortChannel::~SerialPortChannel()
 {
+    release();
+}
+
+void SerialPortChannel::release()
+{
     close();
     for (const std::shared_ptr<Session>& session : impl_->retired)
         session->reader.join();
+    impl_->retired.clear();
 }
 
 Operation SerialPortChannel::openOp()

@@ -40,6 +40,10 @@ public:
     void close();
     void write(const TData& value);
     void runDiscovery();
+    // Closes the port and waits for every reader thread to end, so that no
+    // received text reaches anything any more. Only once event delivery is
+    // off and the window dispatcher shut down, like the destructor.
+    void release();
 
     EventOut openResult;    // integer: port number 1..255, or 0
     EventOut receivedText;  // text, on the reader thread

@@ -85,7 +85,9 @@ TEST(WindowDispatcherStress, WindowWaitingOnAFloodingWorkerIsServed)
     for (int round = 0; round < 200; ++round) {
         std::atomic<bool> finished{false};
         std::thread worker([&] {
-            std::lock_guard hold(turn);  // held while waiting on the window, like a transfer's turn
+            // Held while waiting on the window, like a transfer's turn; its
+            // release wakes the window thread if that waits for it.
+            WindowSafeLock hold(dispatcher, turn);
             for (int i = 0; i < 50; ++i)
                 dispatcher.call([&] { ++applied; });
             finished = true;
