@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -8,6 +7,7 @@
 #include <QTest>
 
 #include "app/UpdateController.h"
+#include "support/Application.h"
 #include "ui/TextCodec.h"
 #include "update/ReplyTimer.h"
 
@@ -29,14 +29,7 @@ enum class Stage { Waiting, Identified, Transferring, Succeeded, Failed, Succeed
 
 class Controller : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "controller_tests";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr)
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { test::application(); }
     void SetUp() override
     {
         delivery::reset();

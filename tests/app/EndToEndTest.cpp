@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
 #include <QTest>
@@ -8,6 +7,7 @@
 
 #include "ScriptedDevice.h"
 #include "app/UpdateController.h"
+#include "support/Application.h"
 #include "update/ThreadReplyTimer.h"
 
 namespace korv {
@@ -17,10 +17,7 @@ using namespace std::chrono_literals;
 
 TEST(EndToEnd, AWholeUpdateThroughTheWindowEndsInTheSuccessDisplay)
 {
-    static int argc = 1;
-    static char name[] = "end_to_end";
-    static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    test::application();
     delivery::reset();
 
     test::TempDir ports;

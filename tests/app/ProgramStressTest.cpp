@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,6 +8,7 @@
 
 #include "ScriptedDevice.h"
 #include "app/UpdateController.h"
+#include "support/Application.h"
 #include "update/ThreadReplyTimer.h"
 
 namespace korv {
@@ -21,10 +21,7 @@ using namespace std::chrono_literals;
 // received text is being handled: every round must end, none may stall.
 TEST(ProgramStress, UpdatesEndOrAreClosedWithoutStalling)
 {
-    static int argc = 1;
-    static char name[] = "program_stress";
-    static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
+    test::application();
 
     std::atomic<bool> finished{false};
     std::thread watchdog([&] {

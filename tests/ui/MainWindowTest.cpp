@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "link/Cp1251.h"
+#include "support/Application.h"
 #include "ui/MainWindow.h"
 #include "ui/TextCodec.h"
 
@@ -28,14 +28,7 @@ protected:
 
 class Window : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "window_tests";
-        static char* argv[] = {name, nullptr};
-        if (QApplication::instance() == nullptr)
-            new QApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { test::application(); }
     void SetUp() override
     {
         delivery::reset();
