@@ -86,7 +86,7 @@ Operation SubScheme::input(int k)
 {
     if (k < 0 || k >= inputs_)
         throw std::out_of_range("sub-scheme input");
-    return [this, k](TData v) { onInput(k, std::move(v)); };
+    return [this, k](TData v) { onInput(k, v); };
 }
 
 Getter SubScheme::valueOutput(int k)

@@ -91,7 +91,7 @@ public:
     Getter valueOutput(int k);
 
     // Delivers a value to input k, as a link would.
-    virtual void onInput(int k, TData value) = 0;
+    virtual void onInput(int k, const TData& value) = 0;
     virtual TData value(int k) const;
 
 protected:

@@ -70,11 +70,11 @@ std::string deviceLine(std::string_view word2, std::string_view word3)
 
 TClassMultiElementEx_24E88F0::TClassMultiElementEx_24E88F0() : SubScheme(3, 5, 0, 1) {}
 
-void TClassMultiElementEx_24E88F0::onInput(int k, TData value)
+void TClassMultiElementEx_24E88F0::onInput(int k, const TData& value)
 {
     switch (k) {
     case 0: openResult(value); break;
-    case 1: eventOut(OpenPort).fire(std::move(value)); break;
+    case 1: eventOut(OpenPort).fire(value); break;
     case 2: received(value.toText()); break;
     default: break;
     }

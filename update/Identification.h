@@ -17,7 +17,7 @@ class TClassMultiElementEx_24E88F0 : public SubScheme {
 public:
     TClassMultiElementEx_24E88F0();
 
-    void onInput(int k, TData value) override;
+    void onInput(int k, const TData& value) override;
     TData value(int k) const override;
 
 private:

@@ -37,7 +37,7 @@ void TClassMultiElementEx_24E8DC0::release()
     timer_.reset();
 }
 
-void TClassMultiElementEx_24E8DC0::onInput(int k, TData value)
+void TClassMultiElementEx_24E8DC0::onInput(int k, const TData& value)
 {
     if (k != 0 && k != 1)
         return;

@@ -35,7 +35,7 @@ public:
                                  const ReplyTimerFactory& makeTimer);
     ~TClassMultiElementEx_24E8DC0() override;
 
-    void onInput(int k, TData value) override;
+    void onInput(int k, const TData& value) override;
     // One tick of the reply timer.
     void tick();
     // Stops the reply timer and waits for its thread, so that no tick runs

@@ -62,8 +62,9 @@ protected:
         EXPECT_EQ(shown(w().statusField()), !ended);
         EXPECT_EQ(shown(w().versionLabel()), !ended);
         EXPECT_EQ(shown(w().writeButton()), !ended);
-        if (!ended)  // once hidden, whether it is enabled depends on the road taken
+        if (!ended) {  // once hidden, whether it is enabled depends on the road taken
             EXPECT_EQ(enabled(w().writeButton()), s == Stage::Identified);
+        }
         EXPECT_EQ(shown(w().progressBar()), !ended);
         EXPECT_FALSE(shown(w().checkValueField()));
         EXPECT_EQ(shown(w().okButton()), ended);

@@ -76,12 +76,14 @@ TEST(ProgramStress, UpdatesEndOrAreClosedWithoutStalling)
         if (write->isEnabled())
             QTest::mouseClick(write, Qt::LeftButton);
 
-        if (fault == CloseMidway)
+        if (fault == CloseMidway) {
             test::serveUntil([] { return false; }, std::chrono::milliseconds(random() % 40));
-        else if (status->text() != noDevice)
+        } else if (status->text() != noDevice) {
             EXPECT_TRUE(test::serveUntil(endShown, 120s));
-        if (fault == Wrong || fault == Silent)
+        }
+        if (fault == Wrong || fault == Silent) {
             EXPECT_TRUE(w.errorMessage().widget()->isVisibleTo(&w));
+        }
         w.closeOp()(TData());  // as the OK button does, also while the transfer runs
         EXPECT_FALSE(w.isVisible());
         controller.reset();
