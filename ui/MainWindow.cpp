@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include "link/Cp1251.h"
+#include "ui/PortListBox.h"
 #include "ui/TextCodec.h"
 #include "ui/ThreadSanitizer.h"
 #include "ui/WindowLook.h"
@@ -115,13 +116,12 @@ void MainWindow::buildControls()
     }
     statusField_ = std::make_unique<StatusField>(*dispatcher_, status);
 
-    auto* ports = new QComboBox(this);
+    auto* ports = new PortListBox(this);
     ports->setGeometry(10, 10, 85, 24);
     ports->setFont(programFont(8));
     ports->setEditable(true);
     ports->setInsertPolicy(QComboBox::NoInsert);
     ports->setCompleter(nullptr);
-    ports->setMaxVisibleItems(8);
     ports->lineEdit()->installEventFilter(this);
     portList_ = std::make_unique<PortList>(*dispatcher_, ports);
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QAbstractItemView>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -144,6 +145,27 @@ TEST_F(Window, PortListReportsChoicesButNotTyping)
     QTest::keyClick(box, Qt::Key_Down);
     emit box->activated(1);  // the same entry chosen again from the drop-down
     EXPECT_EQ(chosen, (std::vector<std::string>{"COM1", "COM3", "COM3"}));
+}
+
+TEST_F(Window, EmptyDropDownShowsOneRowThatCannotBeChosen)
+{
+    int chosen = 0;
+    connect(window->portList().entryChosen, [&](TData) { ++chosen; });
+    window->show();
+    auto* box = child<QComboBox>(window->portList());
+    box->showPopup();
+    ASSERT_EQ(box->model()->rowCount(), 1);
+    EXPECT_FALSE(box->model()->flags(box->model()->index(0, 0)) & Qt::ItemIsEnabled);
+    QTest::keyClick(box->view(), Qt::Key_Return);
+    box->hidePopup();
+    EXPECT_EQ(box->count(), 0);
+    EXPECT_EQ(box->currentIndex(), -1);
+    EXPECT_EQ(chosen, 0);
+
+    for (int i = 1; i <= 10; ++i)
+        window->portList().addEntry()(TData("COM" + std::to_string(i)));
+    EXPECT_EQ(box->count(), 10);
+    EXPECT_EQ(box->maxVisibleItems(), 8);  // more entries scroll
 }
 
 TEST_F(Window, WriteButtonReportsZeroOnlyWhileEnabled)
