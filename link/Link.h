@@ -19,7 +19,6 @@ using Getter = std::function<TData()>;
 class EventOut {
 public:
     void connect(Operation target) { target_ = std::move(target); }
-    bool isConnected() const { return static_cast<bool>(target_); }
 
     void fire(TData value = {}) const
     {
