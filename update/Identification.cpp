@@ -57,7 +57,7 @@ std::string replaceMarker(std::string_view text, std::string_view marker, std::s
 std::string deviceLine(std::string_view word2, std::string_view word3)
 {
     const std::string line =
-        replaceMarker(replaceMarker(texts::kDeviceLineFormat, "%1", word2), "%2", word3);
+        replaceMarker(replaceMarker(texts::kDeviceLineFormat.view(), "%1", word2), "%2", word3);
     std::string shown;
     shown.reserve(line.size());
     for (char c : line) {
@@ -91,7 +91,7 @@ void TClassMultiElementEx_24E88F0::openResult(const TData& result) const
 {
     if (result.toInt() == 0) {
         eventOut(Rejected).fire();
-        eventOut(StatusText).fire(TData(std::string(texts::kNoDevice)));
+        eventOut(StatusText).fire(TData(texts::kNoDevice.str()));
         return;
     }
     eventOut(SendRequest).fire(TData(std::string(kRequest)));
@@ -101,7 +101,7 @@ void TClassMultiElementEx_24E88F0::received(const std::string& text)
 {
     if (text.find(' ') == std::string::npos) {
         eventOut(Rejected).fire(TData(text));
-        eventOut(StatusText).fire(TData(std::string(texts::kNoDevice)));
+        eventOut(StatusText).fire(TData(texts::kNoDevice.str()));
         return;
     }
     std::string_view rest = text;
@@ -111,7 +111,7 @@ void TClassMultiElementEx_24E88F0::received(const std::string& text)
 
     if (!equalIgnoringCase(word1, kToken)) {
         eventOut(Rejected).fire(TData(std::string(word1)));
-        eventOut(StatusText).fire(TData(std::string(texts::kNoDevice)));
+        eventOut(StatusText).fire(TData(texts::kNoDevice.str()));
         return;
     }
     eventOut(StatusText).fire(TData(deviceLine(word2, word3)));

@@ -45,9 +45,9 @@ protected:
 
 TEST(IdentificationTexts, AreWindows1251)
 {
-    EXPECT_EQ(cp1251ToUtf8(std::string(korv::texts::kDeviceLineFormat)),
+    EXPECT_EQ(cp1251ToUtf8(korv::texts::kDeviceLineFormat.str()),
               "Устройство: %1   Текущая версия ПО: %2");
-    EXPECT_EQ(cp1251ToUtf8(std::string(korv::texts::kNoDevice)), kNoDeviceUtf8);
+    EXPECT_EQ(cp1251ToUtf8(korv::texts::kNoDevice.str()), kNoDeviceUtf8);
 }
 
 TEST_F(IdentificationTest, FailedOpeningFiresRejectedWithoutValueThenNoDeviceMessage)
