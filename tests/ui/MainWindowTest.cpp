@@ -220,6 +220,22 @@ TEST_F(Window, CloseEventFiresOnceAndADisabledWindowRefusesTheUsersClose)
     EXPECT_EQ(after, 1);
 }
 
+TEST_F(Window, ADisabledWindowIsNeitherMovedNorMinimised)
+{
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const QPoint home = window->pos();
+    window->setEnabledOp()(TData(std::int32_t{0}));
+    window->move(home + QPoint(40, 30));  // as a window manager's move would
+    window->showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->pos() == home && !window->isMinimized(); }, 5000));
+
+    window->setEnabledOp()(TData(std::int32_t{1}));
+    window->move(home + QPoint(40, 30));
+    QTest::qWait(50);
+    EXPECT_EQ(window->pos(), home + QPoint(40, 30));
+}
+
 TEST_F(Window, OnlyTheBareBackgroundStartsAMove)
 {
     window->show();
