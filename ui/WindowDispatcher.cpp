@@ -75,16 +75,35 @@ void WindowDispatcher::runPending()
 
 void WindowDispatcher::waitUntil(const std::function<bool()>& ready)
 {
+    waitUntil(ready, nullptr);
+}
+
+bool WindowDispatcher::waitUntil(const std::function<bool()>& ready,
+                                 std::chrono::steady_clock::time_point deadline)
+{
+    return waitUntil(ready, &deadline);
+}
+
+bool WindowDispatcher::waitUntil(const std::function<bool()>& ready,
+                                 const std::chrono::steady_clock::time_point* deadline)
+{
     for (;;) {
         runPending();
         std::unique_lock lock(mutex_);
         const unsigned long seen = wakes_;
         lock.unlock();
         if (ready())
-            return;
+            return true;
         lock.lock();
         // Sleep only if nothing was queued and nobody woke us since ready() was looked at.
-        ownerCv_.wait(lock, [&] { return !queue_.empty() || wakes_ != seen; });
+        const auto woken = [&] { return !queue_.empty() || wakes_ != seen; };
+        if (deadline == nullptr) {
+            ownerCv_.wait(lock, woken);
+        } else if (!ownerCv_.wait_until(lock, *deadline, woken)) {
+            lock.unlock();
+            runPending();
+            return ready();
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -42,6 +43,8 @@ public:
     // meanwhile. ready() is evaluated under no lock of the dispatcher's; a
     // thread that changes what it looks at calls wake() afterwards.
     void waitUntil(const std::function<bool()>& ready);
+    // The same, giving up at deadline; returns whether ready() held.
+    bool waitUntil(const std::function<bool()>& ready, std::chrono::steady_clock::time_point deadline);
 
     // Any thread: something a waitUntil() may be looking at has changed.
     void wake();
@@ -51,6 +54,9 @@ public:
     void shutDown();
 
 private:
+    bool waitUntil(const std::function<bool()>& ready,
+                   const std::chrono::steady_clock::time_point* deadline);
+
     // A waiting requester's request lives on its stack; a posted one only in the queue.
     struct Request {
         const std::function<void()>* fn = nullptr;

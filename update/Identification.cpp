@@ -54,6 +54,15 @@ std::string replaceMarker(std::string_view text, std::string_view marker, std::s
 
 } // namespace
 
+ReplyWords replyWords(std::string_view text)
+{
+    ReplyWords words;
+    words.first = nextWord(text);
+    words.second = nextWord(text);
+    words.third = nextWord(text);
+    return words;
+}
+
 std::string deviceLine(std::string_view word2, std::string_view word3)
 {
     const std::string line =
@@ -104,21 +113,17 @@ void TClassMultiElementEx_24E88F0::received(const std::string& text)
         eventOut(StatusText).fire(TData(texts::kNoDevice.str()));
         return;
     }
-    std::string_view rest = text;
-    const std::string_view word1 = nextWord(rest);
-    const std::string_view word2 = nextWord(rest);
-    const std::string_view word3 = nextWord(rest);
-
-    if (!equalIgnoringCase(word1, kToken)) {
-        eventOut(Rejected).fire(TData(std::string(word1)));
+    const ReplyWords words = replyWords(text);
+    if (!equalIgnoringCase(words.first, kToken)) {
+        eventOut(Rejected).fire(TData(std::string(words.first)));
         eventOut(StatusText).fire(TData(texts::kNoDevice.str()));
         return;
     }
-    eventOut(StatusText).fire(TData(deviceLine(word2, word3)));
+    eventOut(StatusText).fire(TData(deviceLine(words.second, words.third)));
     // The flag's range is 0 to 1: a step past 1 comes back to 0.
     const std::int32_t flag = identified_.load();
     identified_.store(flag >= 1 ? 0 : flag + 1);
-    eventOut(Identified).fire(TData(std::string(word1)));
+    eventOut(Identified).fire(TData(std::string(words.first)));
 }
 
 } // namespace korv

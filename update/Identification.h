@@ -31,6 +31,13 @@ private:
 
 using Identification = TClassMultiElementEx_24E88F0;
 
+// The first three words of a reply: each word ends at the first space before
+// the first zero byte, and the last word found takes the rest of the text.
+struct ReplyWords {
+    std::string_view first, second, third;
+};
+ReplyWords replyWords(std::string_view text);
+
 // The device line: "%1" becomes word 2, then "%2" (also one inside word 2)
 // becomes word 3, each only where no decimal digit follows; then bytes 01 are
 // dropped and zero bytes shown as "%".

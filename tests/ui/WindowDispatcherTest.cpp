@@ -74,6 +74,22 @@ TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
         EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
 }
 
+// A wait with a deadline serves requests like any other wait, ends as soon as
+// its condition holds, and gives up at the deadline when it never does.
+TEST(WindowDispatcher, WaitWithADeadlineServesRequestsAndGivesUp)
+{
+    WindowDispatcher dispatcher;
+    Watchdog watchdog(60s);
+    std::atomic<bool> served{false};
+    std::thread worker([&] { dispatcher.call([&] { served = true; }); });
+    EXPECT_TRUE(dispatcher.waitUntil([&] { return served.load(); }, std::chrono::steady_clock::now() + 30s));
+    worker.join();
+
+    const auto deadline = std::chrono::steady_clock::now() + 50ms;
+    EXPECT_FALSE(dispatcher.waitUntil([] { return false; }, deadline));
+    EXPECT_GE(std::chrono::steady_clock::now(), deadline);
+}
+
 // A worker floods the window with requests while the window thread waits for
 // that worker: the wait serves the requests, so it ends.
 TEST(WindowDispatcherStress, WindowWaitingOnAFloodingWorkerIsServed)
