@@ -59,7 +59,11 @@ public:
     // All of bytes, in order, or failure once timeout has run out.
     virtual SerialError write(std::string_view bytes, std::chrono::milliseconds timeout) = 0;
 
-    // From now on waitForInput() and write() return at once, also the ones
+    // Waits until every byte written has left the output queue, the time
+    // limit has run out or cancel() is called; closing discards what is left.
+    virtual SerialError drain(std::chrono::milliseconds timeout) = 0;
+
+    // From now on waitForInput(), write() and drain() return at once, also the ones
     // already waiting. For good: the device is to be closed.
     virtual void cancel() = 0;
 };

@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::chrono::milliseconds kWriteTimeoutBase{1000};
 constexpr std::chrono::milliseconds kWriteTimeoutPerByte{100};
+// The longest a drain waits: the output queue of a USB adapter holds a few
+// kilobytes, under a second at the line's rate.
+constexpr std::chrono::milliseconds kDrainTimeout{2000};
 
 // One opening of the port, from a successful open to its close. The reader
 // thread and every write belong to one session; once it has ended they touch
@@ -238,6 +241,21 @@ void SerialPortChannel::write(const TData& value)
     // silence, tells the program all it needs.
     session->device->write(text, kWriteTimeoutBase
                                      + kWriteTimeoutPerByte * static_cast<long long>(text.size()));
+}
+
+bool SerialPortChannel::drain()
+{
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(impl_->currentMutex);
+        session = impl_->current;
+    }
+    if (!session)
+        return false;
+    std::lock_guard lock(session->writeMutex);
+    if (session->hasEnded())
+        return false;
+    return session->device->drain(kDrainTimeout) == SerialError::None;
 }
 
 void SerialPortChannel::runDiscovery()

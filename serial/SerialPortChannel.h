@@ -40,6 +40,10 @@ public:
     void close();
     void write(const TData& value);
     void runDiscovery();
+    // Waits until the bytes written so far have left the port, so that a
+    // close right after does not discard them; false when they could not
+    // within a time limit or no port is open.
+    bool drain();
     // Closes the port and waits for every reader thread to end, so that no
     // received text reaches anything any more. Only once event delivery is
     // off and the window dispatcher shut down, like the destructor.

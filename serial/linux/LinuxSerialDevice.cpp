@@ -179,6 +179,27 @@ public:
         return SerialError::None;
     }
 
+    SerialError drain(std::chrono::milliseconds timeout) override
+    {
+        // tcdrain() can be neither bounded nor cancelled: watch the queue
+        // instead, and leave tcdrain() only the transmitter's own few bytes.
+        constexpr std::chrono::milliseconds kQueueCheck{1};
+        const Clock::time_point deadline = Clock::now() + timeout;
+        for (;;) {
+            int queued = 0;
+            if (ioctl(fd_, TIOCOUTQ, &queued) != 0)
+                return errorFromErrno(errno);
+            if (queued <= 0)
+                break;
+            if (Clock::now() >= deadline)
+                return SerialError::TimedOut;
+            pollfd stop{stop_, POLLIN, 0};
+            if (::poll(&stop, 1, static_cast<int>(kQueueCheck.count())) > 0)
+                return SerialError::Cancelled;
+        }
+        return tcdrain(fd_) == 0 ? SerialError::None : errorFromErrno(errno);
+    }
+
     void cancel() override
     {
         // Never drained: once raised, the signal stays for every later poll.

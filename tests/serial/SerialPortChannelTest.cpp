@@ -237,6 +237,24 @@ TEST_F(ChannelTest, WritesWhileClosedSendNothing)
     EXPECT_EQ(recorder.results(), std::vector<int>{3});
 }
 
+// A drain returns once the written bytes have left the port: with a port
+// open it succeeds and the bytes are there; with none there is nothing to drain.
+TEST_F(ChannelTest, DrainSucceedsOnlyWithAnOpenPort)
+{
+    SerialPortChannel channel(map());
+    test::Recorder recorder(channel);
+    name(channel, "COM3");
+    EXPECT_FALSE(channel.drain());
+    channel.open();
+    ASSERT_EQ(recorder.results(), std::vector<int>{3});
+    const std::string last = allByteValues() + "PUSK";
+    channel.write(TData(last));
+    EXPECT_TRUE(channel.drain());
+    EXPECT_EQ(com3.receive(last.size(), 5s), last);
+    channel.close();
+    EXPECT_FALSE(channel.drain());
+}
+
 double processCpuSeconds()
 {
     timespec t {};
