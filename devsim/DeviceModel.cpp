@@ -7,6 +7,10 @@ namespace {
 constexpr std::string_view kIdentityRequest = "VERS";
 constexpr std::string_view kStartCommand = "PUSK";
 constexpr std::string_view kFinishedMark = "FZ";
+constexpr std::string_view kIdentityWord = "KORVANTEMIS";
+// Where a split identity reply is cut: inside the first word.
+constexpr std::size_t kIdentityCut = 5;
+constexpr char kJunkByte = '\0';
 // Turns a right acknowledgement into a wrong one; any non-zero mask would do.
 constexpr std::uint16_t kWrongMask = 0x5A5A;
 
@@ -35,7 +39,7 @@ std::uint16_t crc16Modbus(std::string_view bytes, std::uint16_t crc) {
 DeviceModel::DeviceModel(DeviceOptions options) : options_(std::move(options)) {}
 
 std::string DeviceModel::identity() const {
-    return "KORVANTEMIS " + options_.name + " " + options_.version;
+    return std::string(kIdentityWord) + " " + options_.name + " " + options_.version;
 }
 
 Output DeviceModel::feed(std::string_view bytes) {
@@ -55,11 +59,15 @@ void DeviceModel::take(char byte, Output& out) {
     case Stage::AwaitingIdentity:
         if (match(byte, kIdentityRequest)) {
             flushUnexpected(out);
+            if (options_.noIdentity) {
+                out.events.push_back(event(EventKind::IdentityWithheld));
+                break;
+            }
             image_.clear();
             crc_ = 0xFFFF;
             stage_ = Stage::Receiving;
             out.events.push_back(event(EventKind::Identified));
-            reply(identity(), out);
+            reply(identity(), options_.splitIdentity ? kIdentityCut : 0, out);
         }
         break;
     case Stage::Receiving:
@@ -103,12 +111,19 @@ void DeviceModel::takeImageByte(char byte, Output& out) {
         out.events.push_back(event(EventKind::WrongAck, block, value));
     }
     std::string answer{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
+    std::size_t cut = options_.splitAckAt == block ? 1 : 0;
     if (block == kBlockCount - 1) {
+        if (options_.splitFinished) {
+            cut = answer.size();
+        }
         answer += kFinishedMark;
         stage_ = Stage::AwaitingStart;
         out.events.push_back(event(EventKind::Finished, block, value));
     }
-    reply(std::move(answer), out);
+    if (options_.junkBeforeAckAt == block) {
+        out.writes.emplace_back(1, kJunkByte);
+    }
+    reply(std::move(answer), cut, out);
 }
 
 bool DeviceModel::match(char byte, std::string_view word) {
@@ -124,14 +139,16 @@ bool DeviceModel::match(char byte, std::string_view word) {
     return false;
 }
 
-void DeviceModel::reply(std::string bytes, Output& out) const {
-    if (options_.splitReplies && bytes.size() >= 2) {
-        const std::size_t half = bytes.size() / 2;
-        out.writes.push_back(bytes.substr(0, half));
-        out.writes.push_back(bytes.substr(half));
-    } else {
-        out.writes.push_back(std::move(bytes));
+void DeviceModel::reply(std::string bytes, std::size_t cut, Output& out) const {
+    if (cut == 0 && options_.splitReplies) {
+        cut = bytes.size() / 2;
     }
+    if (cut == 0 || cut >= bytes.size()) {
+        out.writes.push_back(std::move(bytes));
+        return;
+    }
+    out.writes.push_back(bytes.substr(0, cut));
+    out.writes.push_back(bytes.substr(cut));
 }
 
 void DeviceModel::flushUnexpected(Output& out) {

@@ -19,25 +19,32 @@ inline constexpr int kImageSize = kBlockSize * kBlockCount;
 std::uint16_t crc16ModbusStep(std::uint16_t crc, std::uint8_t byte);
 std::uint16_t crc16Modbus(std::string_view bytes, std::uint16_t crc = 0xFFFF);
 
+// The faults are meant one at a time; the program refuses more.
 struct DeviceOptions {
     std::string name = "KV-12";
     std::string version = "8.6";
     // Block numbers count from 0 to kBlockCount - 1.
-    std::optional<int> wrongCrcAt; // answer this block with a wrong value
-    std::optional<int> silentAt;   // answer nothing from this block on
-    std::optional<int> hangupAt;   // close the line when this block has arrived
-    bool splitReplies = false;     // hand out each reply as two writes
+    std::optional<int> wrongCrcAt;      // answer this block with a wrong value
+    std::optional<int> silentAt;        // answer nothing from this block on
+    std::optional<int> hangupAt;        // close the line when this block has arrived
+    bool splitReplies = false;          // hand out each reply as two writes
+    std::optional<int> splitAckAt;      // this block's value as two writes of one byte
+    std::optional<int> junkBeforeAckAt; // a zero byte as a write of its own before this block's reply
+    bool splitFinished = false;         // the finished reply as its value, then "FZ"
+    bool noIdentity = false;            // leave "VERS" unanswered
+    bool splitIdentity = false;         // the identity reply as two writes, cut after "KORVA"
 };
 
 enum class EventKind {
-    Identified,    // "VERS" arrived and the identity reply goes out
-    BlockReceived, // block `block` is complete; `crc` is the value over all bytes so far
-    WrongAck,      // block `block` is answered with the wrong value `crc`
-    WentSilent,    // block `block` and everything after it stay unanswered
-    HangUp,        // block `block` arrived and the line is to be closed
-    Finished,      // the last block arrived and the finished reply goes out
-    Started,       // "PUSK" arrived: the update is complete
-    Unexpected,    // `bytes` fit no step of the exchange and were dropped
+    Identified,       // "VERS" arrived and the identity reply goes out
+    IdentityWithheld, // "VERS" arrived and stays unanswered
+    BlockReceived,    // block `block` is complete; `crc` is the value over all bytes so far
+    WrongAck,         // block `block` is answered with the wrong value `crc`
+    WentSilent,       // block `block` and everything after it stay unanswered
+    HangUp,           // block `block` arrived and the line is to be closed
+    Finished,         // the last block arrived and the finished reply goes out
+    Started,          // "PUSK" arrived: the update is complete
+    Unexpected,       // `bytes` fit no step of the exchange and were dropped
 };
 
 struct Event {
@@ -48,7 +55,9 @@ struct Event {
 };
 
 struct Output {
-    std::vector<std::string> writes; // each to be written on its own, in order
+    // Each to be written on its own, in order. Several writes answering the
+    // same byte are one reply in pieces, meant to go out a short pause apart.
+    std::vector<std::string> writes;
     std::vector<Event> events;       // in the order they happened
     bool hangUp = false;
 };
@@ -73,7 +82,9 @@ private:
     void takeImageByte(char byte, Output& out);
     // Collects byte towards `word`; true once the whole word has arrived.
     bool match(char byte, std::string_view word);
-    void reply(std::string bytes, Output& out) const;
+    // Hands out a reply, cut into two writes `cut` bytes in when cut is
+    // non-zero, or into halves with splitReplies.
+    void reply(std::string bytes, std::size_t cut, Output& out) const;
     void flushUnexpected(Output& out);
 
     DeviceOptions options_;

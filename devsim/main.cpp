@@ -2,6 +2,8 @@
 // for trying the program without hardware.
 
 #include "devsim/DeviceModel.h"
+#include "devsim/Report.h"
+#include "devsim/Wire.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,17 +15,20 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <vector>
 
 namespace {
 
@@ -33,30 +38,67 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUsage =
     "usage: korvantemis-devsim [options]\n"
     "\n"
-    "Opens a pseudo-terminal, prints its path and answers there as the device's\n"
-    "bootloader: \"VERS\" gets the identity, each 256-byte block its CRC-16/MODBUS,\n"
-    "the last block the value and \"FZ\", and \"PUSK\" completes the update.\n"
+    "Opens a pseudo-terminal and answers there as the device's bootloader: \"VERS\"\n"
+    "gets the identity, each 256-byte block its CRC-16/MODBUS, the last block the\n"
+    "value and \"FZ\", and \"PUSK\" completes the update.\n"
     "\n"
+    "The terminal is published as COM<n> in a port map, the directory the program\n"
+    "reads through KORVANTEMIS_PORT_MAP: the one given with --port-map, else a new\n"
+    "temporary one, unless --link alone is given. It is removed again at exit, with\n"
+    "the directory when the emulator made it. The first lines on standard output\n"
+    "say where everything is:\n"
+    "  device /dev/pts/N\n"
+    "  port-map DIR        (\"port-map -\" without a port map)\n"
+    "  port COM<n>         (\"port -\" without a port map)\n"
+    "\n"
+    "After each update (\"PUSK\" arrived) and at exit, the emulator reports what it\n"
+    "received on standard error, and with --report as one JSON object:\n"
+    "  {\"identified\":true,\"bytes\":130048,\"blocks\":508,\"sha256\":\"<hex>\",\n"
+    "   \"pusk\":true,\"seconds\":34.081}\n"
+    "\"seconds\" runs from the first image byte to \"PUSK\"; it is null without \"PUSK\".\n"
+    "\"VERS\" starts a new update.\n"
+    "\n"
+    "  --port-map DIR     publish the terminal in DIR, made if missing\n"
+    "  --port N           as COM<N>, N from 1 to 255 (default 1)\n"
     "  --link PATH        make PATH a symbolic link to the pseudo-terminal\n"
     "  --name NAME        device name in the identity reply (default KV-12)\n"
     "  --version VERSION  firmware version in the identity reply (default 8.6)\n"
     "  --save FILE        write the received image to FILE after the last block\n"
-    "  --pace             answer no sooner than the bytes would take at 38462 bit/s\n"
+    "  --report FILE      write the report to FILE, replacing it each time\n"
+    "  --pace             keep the time of the line at 38462 bit/s, both directions\n"
+    "                     at once: a reply leaves once the bytes it answers have\n"
+    "                     arrived and reaches the program after its own line time\n"
+    "  --block-delay MS   wait MS milliseconds before each block's reply, as the\n"
+    "                     device does while writing its flash\n"
     "  --once             exit after the first completed update\n"
-    "  --wrong-crc-at N   answer block N (0..507) with a wrong value\n"
+    "  --help             show this text\n"
+    "\n"
+    "Faults, one at a time (blocks count from 0 to 507):\n"
+    "  --wrong-crc-at N   answer block N with a wrong value\n"
     "  --silent-at N      answer nothing from block N on\n"
-    "  --split-replies    send each reply in two writes, 20 ms apart\n"
     "  --hangup-at N      close the pseudo-terminal when block N has arrived\n"
-    "  --help             show this text\n";
+    "  --split-replies    send each reply in two writes, 20 ms apart\n"
+    "  --split-ack-at N   send block N's value as two one-byte writes, 20 ms apart\n"
+    "  --junk-before-ack-at N\n"
+    "                     send a zero byte on its own 20 ms before block N's reply\n"
+    "  --split-finished   send the finished reply's value, then \"FZ\" 20 ms later\n"
+    "  --no-identity      leave \"VERS\" unanswered\n"
+    "  --split-identity   send the identity in two writes 20 ms apart, cut after\n"
+    "                     \"KORVA\"\n";
 
-// 10 bits on the line per byte (start, 8 data, stop).
-constexpr double kBytesPerSecond = 38462.0 / 10.0;
-constexpr auto kSplitGap = std::chrono::milliseconds(20);
+// Between the writes of a reply that comes in pieces.
+constexpr auto kPiecePause = std::chrono::milliseconds(20);
+constexpr int kMaxPort = 255;
+constexpr int kMaxBlockDelayMs = 60000;
 
 struct Config {
     DeviceOptions device;
     std::string link;
+    std::string portMap;
+    std::optional<int> port;
     std::string save;
+    std::string report;
+    std::chrono::milliseconds blockDelay{0};
     bool pace = false;
     bool once = false;
 };
@@ -70,19 +112,25 @@ void log(const std::string& text) {
     std::exit(2);
 }
 
-int parseBlock(std::string_view option, std::string_view text) {
-    int value = -1;
+int parseNumber(std::string_view option, std::string_view text, int low, int high,
+                const std::string& what) {
+    int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0 ||
-        value >= kBlockCount) {
-        usageError(std::string(option) + " takes a block number from 0 to " +
-                   std::to_string(kBlockCount - 1));
+    if (error != std::errc() || end != text.data() + text.size() || value < low ||
+        value > high) {
+        usageError(std::string(option) + " takes " + what + " from " + std::to_string(low) +
+                   " to " + std::to_string(high));
     }
     return value;
 }
 
+int parseBlock(std::string_view option, std::string_view text) {
+    return parseNumber(option, text, 0, kBlockCount - 1, "a block number");
+}
+
 Config parseArguments(int argc, char** argv) {
     Config config;
+    std::string fault; // the fault option given so far
     for (int i = 1; i < argc; ++i) {
         const std::string_view option = argv[i];
         auto value = [&]() -> std::string_view {
@@ -91,32 +139,73 @@ Config parseArguments(int argc, char** argv) {
             }
             return argv[++i];
         };
+        auto takeFault = [&] {
+            if (!fault.empty()) {
+                usageError("one fault at a time: " + fault + " and " + std::string(option) +
+                           " were both given");
+            }
+            fault = option;
+        };
         if (option == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (option == "--link") {
             config.link = value();
+        } else if (option == "--port-map") {
+            config.portMap = value();
+            if (config.portMap.empty()) {
+                usageError("--port-map needs a directory");
+            }
+        } else if (option == "--port") {
+            config.port = parseNumber(option, value(), 1, kMaxPort, "a port number");
         } else if (option == "--name") {
             config.device.name = value();
         } else if (option == "--version") {
             config.device.version = value();
         } else if (option == "--save") {
             config.save = value();
+        } else if (option == "--report") {
+            config.report = value();
         } else if (option == "--pace") {
             config.pace = true;
+        } else if (option == "--block-delay") {
+            config.blockDelay = std::chrono::milliseconds(
+                parseNumber(option, value(), 0, kMaxBlockDelayMs, "milliseconds"));
         } else if (option == "--once") {
             config.once = true;
         } else if (option == "--wrong-crc-at") {
+            takeFault();
             config.device.wrongCrcAt = parseBlock(option, value());
         } else if (option == "--silent-at") {
+            takeFault();
             config.device.silentAt = parseBlock(option, value());
-        } else if (option == "--split-replies") {
-            config.device.splitReplies = true;
         } else if (option == "--hangup-at") {
+            takeFault();
             config.device.hangupAt = parseBlock(option, value());
+        } else if (option == "--split-replies") {
+            takeFault();
+            config.device.splitReplies = true;
+        } else if (option == "--split-ack-at") {
+            takeFault();
+            config.device.splitAckAt = parseBlock(option, value());
+        } else if (option == "--junk-before-ack-at") {
+            takeFault();
+            config.device.junkBeforeAckAt = parseBlock(option, value());
+        } else if (option == "--split-finished") {
+            takeFault();
+            config.device.splitFinished = true;
+        } else if (option == "--no-identity") {
+            takeFault();
+            config.device.noIdentity = true;
+        } else if (option == "--split-identity") {
+            takeFault();
+            config.device.splitIdentity = true;
         } else {
             usageError("unknown option " + std::string(option));
         }
+    }
+    if (config.port && !config.link.empty() && config.portMap.empty()) {
+        usageError("--port names a port in a port map: give --port-map as well, or leave out --link");
     }
     return config;
 }
@@ -220,13 +309,10 @@ private:
     std::string path_;
 };
 
-// The symbolic link given with --link, removed again at exit.
+// A symbolic link to the pseudo-terminal, removed again at exit.
 class Link {
 public:
     Link(std::string at, const std::string& target) : at_(std::move(at)) {
-        if (at_.empty()) {
-            return;
-        }
         struct stat st{};
         if (lstat(at_.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {
@@ -239,16 +325,56 @@ public:
             fail("cannot link " + at_ + " to " + target);
         }
     }
-    ~Link() {
-        if (!at_.empty()) {
-            unlink(at_.c_str());
-        }
-    }
+    ~Link() { unlink(at_.c_str()); }
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
 private:
     std::string at_;
+};
+
+// The port map's directory: the one given, made when missing, or without one
+// a new temporary directory. A directory made here goes again at exit, unless
+// someone else has put something in it meanwhile.
+class PortDirectory {
+public:
+    explicit PortDirectory(const std::string& given) {
+        if (given.empty()) {
+            const char* base = std::getenv("TMPDIR");
+            path_ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                    "/korvantemis-devsim.XXXXXX";
+            if (mkdtemp(path_.data()) == nullptr) {
+                fail("cannot create a directory like " + path_);
+            }
+            made_ = true;
+            return;
+        }
+        path_ = given;
+        if (mkdir(path_.c_str(), 0777) == 0) {
+            made_ = true;
+            return;
+        }
+        struct stat st{};
+        if (errno != EEXIST || stat(path_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            if (errno == EEXIST) {
+                errno = ENOTDIR;
+            }
+            fail("cannot use " + path_ + " as the port map");
+        }
+    }
+    ~PortDirectory() {
+        if (made_) {
+            rmdir(path_.c_str());
+        }
+    }
+    PortDirectory(const PortDirectory&) = delete;
+    PortDirectory& operator=(const PortDirectory&) = delete;
+
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    bool made_ = false;
 };
 
 void saveImage(const std::string& path, const std::string& image) {
@@ -261,17 +387,108 @@ void saveImage(const std::string& path, const std::string& image) {
     log("image saved to " + path);
 }
 
-// Reports what happened, before the replies go out, so that a saved image is
-// complete by the time the program can know the transfer finished. True when
-// the emulator should stop.
-bool report(const Output& out, const DeviceModel& model, const Config& config) {
-    bool stop = false;
-    for (const Event& event : out.events) {
+// The device behind the terminal: feeds the model what the program sends and
+// hands out its replies when they are due.
+class Emulator {
+public:
+    Emulator(const Config& config, const Pty& pty) : config_(config), pty_(pty), model_(config.device) {
+        if (config.pace) {
+            wire_.emplace();
+        }
+    }
+
+    // Bytes the program sent, read at `readAt`. The model gets them one at a
+    // time, so each reply is timed from the very byte it answers.
+    void take(std::string_view bytes, Clock::time_point readAt) {
+        std::vector<Clock::time_point> arrivals;
+        if (wire_) {
+            arrivals = wire_->receive(readAt, bytes.size());
+        }
+        std::size_t unexpected = 0;
+        for (std::size_t i = 0; i < bytes.size() && !ending_; ++i) {
+            const Output out = model_.feed(bytes.substr(i, 1));
+            bool blockReply = false;
+            for (const Event& event : out.events) {
+                if (event.kind == EventKind::Unexpected) {
+                    unexpected += event.bytes.size();
+                } else {
+                    blockReply = blockReply || event.kind == EventKind::BlockReceived;
+                    handle(event, readAt);
+                }
+            }
+            if (!update_.firstImageByte && !model_.image().empty()) {
+                update_.firstImageByte = readAt;
+            }
+            if (!out.writes.empty()) {
+                Clock::time_point ready = wire_ ? arrivals[i] : readAt;
+                if (blockReply) {
+                    ready += config_.blockDelay;
+                }
+                schedule(out.writes, ready);
+            }
+            if (out.hangUp) {
+                ending_ = true;
+                hangUp_ = true;
+            }
+        }
+        if (unexpected > 0) {
+            log("ignored " + std::to_string(unexpected) + " unexpected byte(s)");
+        }
+    }
+
+    void writeDue(Clock::time_point now) {
+        while (!queue_.empty() && queue_.front().due <= now) {
+            pty_.writeAll(queue_.front().bytes);
+            queue_.pop_front();
+        }
+    }
+
+    std::optional<Clock::time_point> nextDue() const {
+        if (queue_.empty()) {
+            return std::nullopt;
+        }
+        return queue_.front().due;
+    }
+
+    // No more input is wanted: the line is to be closed, or --once is done.
+    bool ending() const { return ending_; }
+    bool hangUp() const { return hangUp_; }
+
+    // At exit: reports the update in progress, unless nothing came since the
+    // last report.
+    void reportUnreported() {
+        if (!update_.reported) {
+            reportUpdate();
+        }
+    }
+
+private:
+    struct Update {
+        bool identified = false;
+        std::optional<Clock::time_point> firstImageByte;
+        std::optional<double> seconds;
+        bool reported = false;
+    };
+
+    struct Pending {
+        Clock::time_point due;
+        std::string bytes;
+    };
+
+    // Reports what happened, before the replies go out, so that a saved image
+    // is complete by the time the program can know the transfer finished.
+    void handle(const Event& event, Clock::time_point readAt) {
         switch (event.kind) {
         case EventKind::Identified:
-            log("identity request answered: " + model.identity());
+            log("identity request answered: " + model_.identity());
+            update_ = Update{};
+            update_.identified = true;
+            break;
+        case EventKind::IdentityWithheld:
+            log("identity request left unanswered");
             break;
         case EventKind::BlockReceived:
+        case EventKind::Unexpected:
             break;
         case EventKind::WrongAck:
             log("block " + std::to_string(event.block) + " answered with the wrong value " +
@@ -282,89 +499,136 @@ bool report(const Output& out, const DeviceModel& model, const Config& config) {
             break;
         case EventKind::HangUp:
             log("block " + std::to_string(event.block) + " arrived; hanging up");
-            stop = true;
             break;
         case EventKind::Finished:
             log("all " + std::to_string(kBlockCount) + " blocks received, CRC " + hex4(event.crc));
-            if (!config.save.empty()) {
-                saveImage(config.save, model.image());
+            if (!config_.save.empty()) {
+                saveImage(config_.save, model_.image());
             }
             break;
         case EventKind::Started:
             log("PUSK received: update complete");
-            stop = stop || config.once;
-            break;
-        case EventKind::Unexpected:
-            log("ignored " + std::to_string(event.bytes.size()) + " unexpected byte(s)");
+            if (update_.firstImageByte) {
+                update_.seconds =
+                    std::chrono::duration<double>(readAt - *update_.firstImageByte).count();
+            }
+            reportUpdate();
+            ending_ = ending_ || config_.once;
             break;
         }
     }
-    return stop;
-}
 
-// With --pace, the time the line would have needed for the bytes since the
-// previous reply and for this reply.
-class Pacer {
-public:
-    explicit Pacer(bool enabled) : enabled_(enabled) {}
-    void received(std::size_t bytes) { owed_ += bytes; }
-    void beforeReply(std::size_t bytes) {
-        if (!enabled_) {
+    void reportUpdate() {
+        const UpdateReport report =
+            describeUpdate(update_.identified, model_.image(), update_.seconds);
+        log("update report: " + toText(report));
+        if (!config_.report.empty() && !replaceFile(config_.report, toJson(report) + "\n")) {
+            log("cannot write the report to " + config_.report);
+        }
+        update_.reported = true;
+    }
+
+    // The writes of one reply, the first no sooner than `ready`.
+    void schedule(const std::vector<std::string>& writes, Clock::time_point ready) {
+        if (wire_) {
+            const std::vector<Clock::time_point> due = wire_->transmit(ready, writes, kPiecePause);
+            for (std::size_t i = 0; i < writes.size(); ++i) {
+                queue_.push_back(Pending{due[i], writes[i]});
+            }
             return;
         }
-        owed_ += bytes;
-        const auto due = last_ + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(owed_ / kBytesPerSecond));
-        std::this_thread::sleep_until(due);
-        last_ = Clock::now();
-        owed_ = 0;
+        Clock::time_point due = queue_.empty() ? ready : std::max(ready, queue_.back().due);
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+            if (i > 0) {
+                due += kPiecePause;
+            }
+            queue_.push_back(Pending{due, writes[i]});
+        }
     }
 
-private:
-    bool enabled_;
-    Clock::time_point last_ = Clock::now();
-    std::size_t owed_ = 0;
+    const Config& config_;
+    const Pty& pty_;
+    DeviceModel model_;
+    std::optional<Wire> wire_;
+    std::deque<Pending> queue_;
+    Update update_;
+    bool ending_ = false;
+    bool hangUp_ = false;
 };
 
+timespec until(Clock::time_point due, Clock::time_point now) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::max(due - now, Clock::duration::zero()));
+    return timespec{static_cast<time_t>(left.count() / 1000000000),
+                    static_cast<long>(left.count() % 1000000000)};
+}
+
 int run(const Config& config) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
         fail("cannot block signals");
     }
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
     if (signalFd < 0) {
         fail("cannot watch signals");
     }
 
     Pty pty;
-    Link link(config.link, pty.path());
-    std::printf("%s\n", pty.path().c_str());
+    std::optional<PortDirectory> portMap;
+    if (!config.portMap.empty() || config.link.empty()) {
+        portMap.emplace(config.portMap);
+    }
+    const std::string portName = "COM" + std::to_string(config.port.value_or(1));
+    std::optional<Link> portLink;
+    if (portMap) {
+        portLink.emplace(portMap->path() + "/" + portName, pty.path());
+    }
+    std::optional<Link> link;
+    if (!config.link.empty()) {
+        link.emplace(config.link, pty.path());
+    }
+    std::printf("device %s\nport-map %s\nport %s\n", pty.path().c_str(),
+                portMap ? portMap->path().c_str() : "-", portMap ? portName.c_str() : "-");
     std::fflush(stdout);
 
-    DeviceModel model(config.device);
-    Pacer pacer(config.pace);
+    Emulator emulator(config, pty);
     char buffer[4096];
     for (;;) {
-        pollfd fds[3] = {
-            {pty.master(), POLLIN, 0}, {signalFd, POLLIN, 0}, {pty.closeWatch(), POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
+        emulator.writeDue(Clock::now());
+        const std::optional<Clock::time_point> due = emulator.nextDue();
+        if (emulator.ending() && !due) {
+            if (emulator.hangUp()) {
+                pty.close();
+            }
+            emulator.reportUnreported();
+            return 0;
+        }
+        timespec wait{};
+        if (due) {
+            wait = until(*due, Clock::now());
+        }
+        pollfd fds[3] = {{signalFd, POLLIN, 0},
+                         {pty.closeWatch(), POLLIN, 0},
+                         {emulator.ending() ? -1 : pty.master(), POLLIN, 0}};
+        if (ppoll(fds, 3, due ? &wait : nullptr, nullptr) < 0) {
             if (errno == EINTR) {
                 continue;
             }
             fail("cannot wait for input");
         }
-        if (fds[1].revents != 0) {
+        if (fds[0].revents != 0) {
             log("stopped by a signal");
+            emulator.reportUnreported();
             return 0;
         }
-        if (fds[2].revents != 0) {
+        if (fds[1].revents != 0) {
             pty.portClosed();
         }
-        if (fds[0].revents == 0) {
+        if (fds[2].revents == 0) {
             continue;
         }
         const ssize_t n = read(pty.master(), buffer, sizeof buffer);
@@ -374,24 +638,7 @@ int run(const Config& config) {
             }
             fail("cannot read from " + pty.path());
         }
-        pacer.received(static_cast<std::size_t>(n));
-        const Output out = model.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
-        const bool stop = report(out, model, config);
-        for (std::size_t i = 0; i < out.writes.size(); ++i) {
-            if (i == 0) {
-                pacer.beforeReply(out.writes[i].size());
-            } else {
-                std::this_thread::sleep_for(kSplitGap);
-                pacer.received(out.writes[i].size());
-            }
-            pty.writeAll(out.writes[i]);
-        }
-        if (out.hangUp) {
-            pty.close();
-        }
-        if (stop) {
-            return 0;
-        }
+        emulator.take(std::string_view(buffer, static_cast<std::size_t>(n)), Clock::now());
     }
 }
 

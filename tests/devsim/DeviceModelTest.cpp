@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -234,6 +235,84 @@ TEST(DeviceModelFaults, SplitRepliesComeInTwoHalves) {
     ASSERT_EQ(finished.writes.size(), 2u);
     EXPECT_EQ(finished.writes[0], ackOf(crc16Modbus(image)));
     EXPECT_EQ(finished.writes[1], "FZ");
+}
+
+// The writes for "VERS", then for each block of `image` in turn.
+std::vector<std::vector<std::string>> repliesPerStep(const DeviceOptions& options,
+                                               const std::string& image) {
+    DeviceModel model(options);
+    std::vector<std::vector<std::string>> steps{model.feed("VERS").writes};
+    for (int block = 0; block < kBlockCount; ++block) {
+        steps.push_back(model.feed(image.substr(block * kBlockSize, kBlockSize)).writes);
+    }
+    return steps;
+}
+
+// What a device without faults answers at each step of repliesPerStep().
+std::vector<std::string> plainReplies(const std::string& image) {
+    std::vector<std::string> replies{"KORVANTEMIS KV-12 8.6"};
+    for (int block = 0; block < kBlockCount; ++block) {
+        const std::string ack = ackOf(crc16Modbus(image.substr(0, (block + 1) * kBlockSize)));
+        replies.push_back(block + 1 < kBlockCount ? ack : ack + "FZ");
+    }
+    return replies;
+}
+
+struct FaultCase {
+    const char* name;
+    std::function<void(DeviceOptions&)> set;
+    int step; // 0 for the identity reply, block + 1 for a block's
+    std::function<std::vector<std::string>(const std::string& plain)> writes;
+};
+
+TEST(DeviceModelFaults, EachFaultChangesOnlyItsOwnReply) {
+    const std::string junk(1, '\0');
+    const std::vector<FaultCase> cases = {
+        {"split ack", [](DeviceOptions& o) { o.splitAckAt = 3; }, 4,
+         [](const std::string& p) { return std::vector<std::string>{p.substr(0, 1), p.substr(1)}; }},
+        {"split ack of the last block keeps FZ with the low byte",
+         [](DeviceOptions& o) { o.splitAckAt = kBlockCount - 1; }, kBlockCount,
+         [](const std::string& p) { return std::vector<std::string>{p.substr(0, 1), p.substr(1, 3)}; }},
+        {"junk before an ack", [](DeviceOptions& o) { o.junkBeforeAckAt = 0; }, 1,
+         [&](const std::string& p) { return std::vector<std::string>{junk, p}; }},
+        {"junk before the finished reply",
+         [](DeviceOptions& o) { o.junkBeforeAckAt = kBlockCount - 1; }, kBlockCount,
+         [&](const std::string& p) { return std::vector<std::string>{junk, p}; }},
+        {"split finished", [](DeviceOptions& o) { o.splitFinished = true; }, kBlockCount,
+         [](const std::string& p) { return std::vector<std::string>{p.substr(0, 2), "FZ"}; }},
+        {"split identity", [](DeviceOptions& o) { o.splitIdentity = true; }, 0,
+         [](const std::string&) { return std::vector<std::string>{"KORVA", "NTEMIS KV-12 8.6"}; }},
+    };
+    const std::string image = patternImage();
+    const std::vector<std::string> plain = plainReplies(image);
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceOptions options;
+        c.set(options);
+        const std::vector<std::vector<std::string>> steps = repliesPerStep(options, image);
+        ASSERT_EQ(steps.size(), plain.size());
+        for (std::size_t step = 0; step < steps.size(); ++step) {
+            const std::vector<std::string> expected =
+                static_cast<int>(step) == c.step ? c.writes(plain[step])
+                                                 : std::vector<std::string>{plain[step]};
+            ASSERT_EQ(steps[step], expected) << "step " << step;
+        }
+    }
+}
+
+TEST(DeviceModelFaults, WithheldIdentityLeavesTheDeviceWaitingForIt) {
+    DeviceOptions options;
+    options.noIdentity = true;
+    DeviceModel model(options);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const Output out = model.feed("VERS");
+        EXPECT_TRUE(out.writes.empty());
+        EXPECT_TRUE(hasEvent(out, EventKind::IdentityWithheld));
+        EXPECT_FALSE(hasEvent(out, EventKind::Identified));
+    }
+    EXPECT_EQ(model.stage(), DeviceModel::Stage::AwaitingIdentity);
+    EXPECT_TRUE(model.feed(patternImage().substr(0, kBlockSize)).writes.empty());
+    EXPECT_TRUE(model.image().empty());
 }
 
 } // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+#include <QCryptographicHash>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,10 +18,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 // Generous: these bound a wait, they measure nothing.
 constexpr auto kPatience = 20s;
@@ -43,13 +50,17 @@ struct TempDir {
     fs::path path;
 };
 
+std::string readFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
 // Reads n bytes, or fewer when the other side goes away or the patience runs out.
 std::string readBytes(int fd, std::size_t n) {
     std::string got;
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    const auto deadline = Clock::now() + kPatience;
     while (got.size() < n) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left <= 0ms) {
             break;
         }
@@ -78,6 +89,11 @@ std::string readLine(int fd) {
     }
 }
 
+// The rest of `line` after `key` and a space; empty when the line is another.
+std::string valueAfter(const std::string& line, const std::string& key) {
+    return line.starts_with(key + " ") ? line.substr(key.size() + 1) : std::string();
+}
+
 void writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = write(fd, bytes.data(), bytes.size());
@@ -86,16 +102,18 @@ void writeAll(int fd, std::string_view bytes) {
     }
 }
 
-// korvantemis-devsim started with the given options; its first output line
-// is the pseudo-terminal's path.
+// korvantemis-devsim started with the given options and environment
+// additions, its first output lines read, its log kept in a file.
 class Devsim {
 public:
-    explicit Devsim(std::vector<std::string> options) {
+    explicit Devsim(std::vector<std::string> options, std::map<std::string, std::string> env = {}) {
         int out[2];
         EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addopen(&actions, 2, logPath().c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         std::vector<std::string> args{KORV_DEVSIM_PROGRAM};
         args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
@@ -103,11 +121,28 @@ public:
             argv.push_back(a.data());
         }
         argv.push_back(nullptr);
-        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
+        std::vector<std::string> environment;
+        for (char** e = environ; *e != nullptr; ++e) {
+            const std::string entry = *e;
+            if (!env.contains(entry.substr(0, entry.find('=')))) {
+                environment.push_back(entry);
+            }
+        }
+        for (const auto& [name, value] : env) {
+            environment.push_back(name + "=" + value);
+        }
+        std::vector<char*> envp;
+        for (std::string& e : environment) {
+            envp.push_back(e.data());
+        }
+        envp.push_back(nullptr);
+        EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
         stdout_ = out[0];
-        ptyPath = readLine(stdout_);
+        ptyPath = valueAfter(readLine(stdout_), "device");
+        portMap = valueAfter(readLine(stdout_), "port-map");
+        port = valueAfter(readLine(stdout_), "port");
     }
     ~Devsim() {
         if (pid_ > 0 && !reaped()) {
@@ -119,19 +154,41 @@ public:
 
     // The exit status once the program has ended, waiting up to the patience.
     std::optional<int> exitStatus() {
-        const auto deadline = std::chrono::steady_clock::now() + kPatience;
-        while (!reaped() && std::chrono::steady_clock::now() < deadline) {
+        const auto deadline = Clock::now() + kPatience;
+        while (!reaped() && Clock::now() < deadline) {
             std::this_thread::sleep_for(10ms);
         }
         return status_;
     }
 
+    std::optional<int> stop() {
+        kill(pid_, SIGTERM);
+        return exitStatus();
+    }
+
     bool running() { return !reaped(); }
 
-    pid_t pid() const { return pid_; }
+    std::string log() const { return readFile(logPath()); }
+
+    // Waits up to the patience for `text` to appear in the log.
+    bool logged(const std::string& text) const {
+        const auto deadline = Clock::now() + kPatience;
+        while (log().find(text) == std::string::npos) {
+            if (Clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
     std::string ptyPath;
+    std::string portMap;
+    std::string port;
 
 private:
+    fs::path logPath() const { return scratch_.path / "stderr"; }
+
     bool reaped() {
         int status = 0;
         if (!status_ && waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -140,6 +197,7 @@ private:
         return status_.has_value();
     }
 
+    TempDir scratch_;
     pid_t pid_ = -1;
     int stdout_ = -1;
     std::optional<int> status_;
@@ -168,13 +226,40 @@ std::string ackOf(std::uint16_t crc) {
     return {static_cast<char>(crc >> 8), static_cast<char>(crc & 0xFF)};
 }
 
-TEST(DevsimProgram, ServesAWholeUpdateOnAPseudoTerminal) {
+// Identifies the device and sends it the first `blocks` blocks, checking
+// each acknowledgement.
+void sendBlocks(int port, const std::string& image, int blocks) {
+    writeAll(port, "VERS");
+    ASSERT_EQ(readBytes(port, 21), "KORVANTEMIS KV-12 8.6");
+    for (int block = 0; block < blocks; ++block) {
+        writeAll(port, image.substr(block * kBlockSize, kBlockSize));
+        ASSERT_EQ(readBytes(port, 2), ackOf(crc16Modbus(image.substr(0, (block + 1) * kBlockSize))))
+            << "block " << block;
+    }
+}
+
+// The report up to its "pusk" value, computed here from the bytes sent.
+std::string reportUpToPusk(bool identified, std::string_view image) {
+    const QByteArray sha = QCryptographicHash::hash(
+        QByteArray(image.data(), static_cast<qsizetype>(image.size())), QCryptographicHash::Sha256);
+    return std::string("{\"identified\":") + (identified ? "true" : "false") +
+           ",\"bytes\":" + std::to_string(image.size()) +
+           ",\"blocks\":" + std::to_string(image.size() / kBlockSize) + ",\"sha256\":\"" +
+           sha.toHex().toStdString() + "\",\"pusk\":";
+}
+
+const std::string kNoPusk = "false,\"seconds\":null}\n";
+
+TEST(DevsimProgram, ServesAndReportsAWholeUpdateOnAPseudoTerminal) {
     TempDir dir;
     const fs::path link = dir.path / "COM1";
     const fs::path saved = dir.path / "image.bin";
-    Devsim devsim({"--link", link.string(), "--save", saved.string(), "--once",
-                   "--name", "KV-9", "--version", "2.1"});
-    ASSERT_FALSE(devsim.ptyPath.empty());
+    const fs::path report = dir.path / "report.json";
+    Devsim devsim({"--link", link.string(), "--save", saved.string(), "--report", report.string(),
+                   "--once", "--name", "KV-9", "--version", "2.1"});
+    ASSERT_TRUE(devsim.ptyPath.starts_with("/dev/pts/")) << devsim.ptyPath;
+    EXPECT_EQ(devsim.portMap, "-");
+    EXPECT_EQ(devsim.port, "-");
     EXPECT_EQ(fs::read_symlink(link), devsim.ptyPath);
 
     const int port = openPort(link);
@@ -197,10 +282,68 @@ TEST(DevsimProgram, ServesAWholeUpdateOnAPseudoTerminal) {
     EXPECT_EQ(devsim.exitStatus(), 0);
     close(port);
 
-    std::ifstream file(saved, std::ios::binary);
-    const std::string written{std::istreambuf_iterator<char>(file), {}};
-    EXPECT_EQ(written, image);
+    EXPECT_EQ(readFile(saved), image);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+
+    const std::string json = readFile(report);
+    const std::string head = reportUpToPusk(true, image);
+    ASSERT_EQ(json.substr(0, head.size()), head);
+    EXPECT_TRUE(std::regex_match(json.substr(head.size()),
+                                 std::regex(R"(true,"seconds":[0-9]+\.[0-9]{3}\}\n)")))
+        << json;
+    EXPECT_FALSE(fs::exists(report.string() + ".tmp"));
+    EXPECT_NE(devsim.log().find("update report: identified, 130048 image bytes"), std::string::npos);
+}
+
+TEST(DevsimProgram, PublishesThePortInAPortMapForAsLongAsItRuns) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> options; // "DIR" stands for the given directory
+        bool dirExists;                   // before the start
+        std::string port;
+    };
+    const std::vector<Case> cases = {
+        {"a new temporary directory", {}, false, "COM1"},
+        {"a given directory, made", {"--port-map", "DIR", "--port", "7"}, false, "COM7"},
+        {"a given directory that exists", {"--port-map", "DIR", "--port", "255"}, true, "COM255"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        const fs::path given = tmp.path / "ports";
+        if (c.dirExists) {
+            fs::create_directory(given);
+        }
+        std::vector<std::string> options = c.options;
+        for (std::string& o : options) {
+            if (o == "DIR") {
+                o = given.string();
+            }
+        }
+        Devsim devsim(options, {{"TMPDIR", tmp.path.string()}});
+        ASSERT_TRUE(devsim.ptyPath.starts_with("/dev/pts/")) << devsim.ptyPath;
+        EXPECT_EQ(devsim.port, c.port);
+        const fs::path dir = devsim.portMap;
+        if (c.options.empty()) {
+            EXPECT_EQ(dir.parent_path(), tmp.path);
+            EXPECT_TRUE(dir.filename().string().starts_with("korvantemis-devsim.")) << dir;
+        } else {
+            EXPECT_EQ(dir, given);
+        }
+        const fs::path link = dir / c.port;
+        EXPECT_EQ(fs::read_symlink(link), devsim.ptyPath);
+
+        const int port = openPort(link);
+        ASSERT_GE(port, 0);
+        writeAll(port, "VERS");
+        EXPECT_EQ(readBytes(port, 21), "KORVANTEMIS KV-12 8.6");
+        close(port);
+        EXPECT_TRUE(fs::is_symlink(link));
+
+        EXPECT_EQ(devsim.stop(), 0);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+        EXPECT_EQ(fs::exists(dir), c.dirExists);
+    }
 }
 
 TEST(DevsimProgram, SurvivesThePortBeingClosedAndOpenedAgain) {
@@ -234,8 +377,8 @@ TEST(DevsimProgram, ExclusiveUseEndsWhenThePortIsClosed) {
     close(held);
 
     bool exclusive = true;
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (exclusive && std::chrono::steady_clock::now() < deadline) {
+    const auto deadline = Clock::now() + kPatience;
+    while (exclusive && Clock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
         const int port = open(devsim.ptyPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(port, 0);
@@ -245,39 +388,119 @@ TEST(DevsimProgram, ExclusiveUseEndsWhenThePortIsClosed) {
     EXPECT_FALSE(exclusive);
 }
 
-TEST(DevsimProgram, HangsUpAtTheChosenBlock) {
+TEST(DevsimProgram, HangsUpAtTheChosenBlockAndReportsWhatCame) {
     TempDir dir;
-    const fs::path link = dir.path / "COM2";
-    Devsim devsim({"--link", link.string(), "--hangup-at", "1"});
+    const fs::path report = dir.path / "report.json";
+    Devsim devsim({"--port-map", dir.path.string(), "--hangup-at", "1", "--report", report.string()});
+    const fs::path link = dir.path / "COM1";
     const int port = openPort(link);
     ASSERT_GE(port, 0);
-    writeAll(port, "VERS");
-    EXPECT_EQ(readBytes(port, 21).size(), 21u);
     const std::string image = testImage();
-    writeAll(port, image.substr(0, kBlockSize));
-    EXPECT_EQ(readBytes(port, 2).size(), 2u);
+    sendBlocks(port, image, 1);
     writeAll(port, image.substr(kBlockSize, kBlockSize));
     EXPECT_EQ(devsim.exitStatus(), 0);
     char byte = 0;
     EXPECT_LE(read(port, &byte, 1), 0);
     close(port);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_EQ(readFile(report), reportUpToPusk(true, image.substr(0, 2 * kBlockSize)) + kNoPusk);
 }
 
-TEST(DevsimProgram, StopsOnTerminateAndRemovesItsLink) {
+TEST(DevsimProgram, StopsOnTerminateMidwayReportingAnUnfinishedUpdate) {
     TempDir dir;
-    const fs::path link = dir.path / "COM3";
-    Devsim devsim({"--link", link.string()});
-    ASSERT_TRUE(fs::is_symlink(link));
-    kill(devsim.pid(), SIGTERM);
-    EXPECT_EQ(devsim.exitStatus(), 0);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    const fs::path report = dir.path / "report.json";
+    Devsim devsim({"--port-map", dir.path.string(), "--report", report.string()});
+    const int port = openPort(dir.path / "COM1");
+    ASSERT_GE(port, 0);
+    const std::string image = testImage();
+    sendBlocks(port, image, 3);
+    EXPECT_EQ(devsim.stop(), 0);
+    close(port);
+    EXPECT_EQ(readFile(report), reportUpToPusk(true, image.substr(0, 3 * kBlockSize)) + kNoPusk);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path / "COM1")));
 }
 
-TEST(DevsimProgram, RefusesABadBlockNumber) {
-    Devsim devsim({"--silent-at", "508"});
-    EXPECT_TRUE(devsim.ptyPath.empty());
-    EXPECT_EQ(devsim.exitStatus(), 2);
+TEST(DevsimProgram, RefusesBadCommandLines) {
+    struct Case {
+        std::vector<std::string> options;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"--silent-at", "508"}, "--silent-at takes a block number from 0 to 507"},
+        {{"--junk-before-ack-at", "-1"}, "--junk-before-ack-at takes a block number"},
+        {{"--port", "0"}, "--port takes a port number from 1 to 255"},
+        {{"--port", "256"}, "--port takes a port number from 1 to 255"},
+        {{"--block-delay", "x"}, "--block-delay takes milliseconds"},
+        {{"--link", "/tmp/x", "--port", "3"}, "give --port-map as well"},
+        {{"--wrong-crc-at", "1", "--silent-at", "2"}, "one fault at a time"},
+        {{"--split-replies", "--no-identity"}, "one fault at a time"},
+        {{"--split-identity", "--split-finished"}, "one fault at a time"},
+        {{"--split-ack-at", "3", "--split-ack-at", "4"}, "one fault at a time"},
+        {{"--hangup-at", "3", "--junk-before-ack-at", "4"}, "one fault at a time"},
+        {{"--report"}, "--report needs a value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.front() + " ... " + c.options.back());
+        Devsim devsim(c.options);
+        EXPECT_TRUE(devsim.ptyPath.empty());
+        EXPECT_EQ(devsim.exitStatus(), 2);
+        EXPECT_NE(devsim.log().find(c.message), std::string::npos) << devsim.log();
+    }
+}
+
+TEST(DevsimProgram, AcknowledgesNoSoonerThanTheDelayItIsGiven) {
+    struct Case {
+        const char* option;
+        Clock::duration atLeast;
+    };
+    // Paced: the block's 256 bytes and the 2 of the reply, 10 bits each at 38462 bit/s.
+    const std::vector<Case> cases = {
+        {"--block-delay", 300ms},
+        {"--pace", std::chrono::microseconds(258LL * 10 * 1000000 / 38462)},
+    };
+    const std::string image = testImage();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        std::vector<std::string> options{c.option};
+        if (options[0] == "--block-delay") {
+            options.push_back("300");
+        }
+        Devsim devsim(options);
+        const int port = openPort(devsim.ptyPath);
+        ASSERT_GE(port, 0);
+        writeAll(port, "VERS");
+        ASSERT_EQ(readBytes(port, 21), "KORVANTEMIS KV-12 8.6");
+        const Clock::time_point sent = Clock::now();
+        writeAll(port, image.substr(0, kBlockSize));
+        ASSERT_EQ(readBytes(port, 2), ackOf(crc16Modbus(image.substr(0, kBlockSize))));
+        EXPECT_GE(Clock::now() - sent, c.atLeast);
+        close(port);
+    }
+}
+
+TEST(DevsimProgram, SendsAJunkByteBeforeTheChosenAcknowledgement) {
+    Devsim devsim({"--junk-before-ack-at", "1"});
+    const int port = openPort(devsim.ptyPath);
+    ASSERT_GE(port, 0);
+    const std::string image = testImage();
+    sendBlocks(port, image, 1);
+    writeAll(port, image.substr(kBlockSize, kBlockSize));
+    EXPECT_EQ(readBytes(port, 3),
+              std::string(1, '\0') + ackOf(crc16Modbus(image.substr(0, 2 * kBlockSize))));
+    close(port);
+}
+
+TEST(DevsimProgram, WithheldIdentityIsLoggedAndReported) {
+    TempDir dir;
+    const fs::path report = dir.path / "report.json";
+    Devsim devsim({"--no-identity", "--report", report.string()});
+    const int port = openPort(devsim.ptyPath);
+    ASSERT_GE(port, 0);
+    writeAll(port, "VERS");
+    EXPECT_TRUE(devsim.logged("identity request left unanswered"));
+    EXPECT_EQ(devsim.stop(), 0);
+    close(port);
+    EXPECT_EQ(readFile(report), reportUpToPusk(false, "") + kNoPusk);
 }
 
 } // namespace
