@@ -38,6 +38,8 @@ struct Session {
     // Held only around the kernel I/O of one write, which the write time-out
     // and cancel() bound: whoever waits for it never waits long.
     std::mutex writeMutex;
+    // Writes of the reader thread not yet handed on; under writeMutex.
+    std::string gathered;
 
     bool hasEnded()
     {
@@ -45,6 +47,30 @@ struct Session {
         return ended;
     }
 };
+
+// The most a reader gathers before handing it on: a block and its
+// neighbours, well inside the system's output buffer.
+constexpr std::size_t kGatherLimit = 4096;
+
+// Hands bytes to the device with the time-out their number earns; with
+// writeMutex held and the session not ended.
+void writeNow(Session& session, std::string_view bytes)
+{
+    // Whether the bytes went out is not reported: the device's reply, or its
+    // silence, tells the program all it needs.
+    session.device->write(bytes, kWriteTimeoutBase
+                                     + kWriteTimeoutPerByte * static_cast<long long>(bytes.size()));
+}
+
+// With writeMutex held.
+void flushGathered(Session& session)
+{
+    if (session.gathered.empty())
+        return;
+    if (!session.hasEnded())
+        writeNow(session, session.gathered);
+    session.gathered.clear();
+}
 
 // On a reader thread: the channel and session it reads for. A write made
 // from there belongs to that session, not to whatever port is open now.
@@ -81,6 +107,8 @@ void runReader(SerialPortChannel& channel, Session& session)
         // Everything the program does with the text runs here, and may wait
         // on the window thread; bytes arriving meanwhile wait for the next turn.
         channel.receivedText.fire(TData(std::move(*text)));
+        std::lock_guard lock(session.writeMutex);
+        flushGathered(session);
     }
     std::lock_guard lock(session.mutex);
     session.readerDone = true;
@@ -89,7 +117,7 @@ void runReader(SerialPortChannel& channel, Session& session)
 } // namespace
 
 struct SerialPortChannel::Impl {
-    explicit Impl(PortMap map) : ports(std::move(map)) {}
+    Impl(PortMap map, ReaderWrites mode) : ports(std::move(map)), readerWrites(mode) {}
 
     std::shared_ptr<Session> start(SerialPortChannel& channel, const std::string& path)
     {
@@ -121,6 +149,7 @@ struct SerialPortChannel::Impl {
         }
         {
             std::lock_guard lock(session->writeMutex);
+            session->gathered.clear();
             session->device->discardQueues();
             session->device.reset();
         }
@@ -143,12 +172,14 @@ struct SerialPortChannel::Impl {
     }
 
     const PortMap ports;
+    const ReaderWrites readerWrites;
     std::mutex currentMutex;
     std::shared_ptr<Session> current;  // set while the port is open
     std::vector<std::shared_ptr<Session>> retired;  // window thread only
 };
 
-SerialPortChannel::SerialPortChannel(PortMap ports) : impl_(std::make_unique<Impl>(std::move(ports)))
+SerialPortChannel::SerialPortChannel(PortMap ports, ReaderWrites readerWrites)
+    : impl_(std::make_unique<Impl>(std::move(ports), readerWrites))
 {
 }
 
@@ -237,10 +268,15 @@ void SerialPortChannel::write(const TData& value)
     std::lock_guard lock(session->writeMutex);
     if (session->hasEnded())
         return;
-    // Whether the bytes went out is not reported: the device's reply, or its
-    // silence, tells the program all it needs.
-    session->device->write(text, kWriteTimeoutBase
-                                     + kWriteTimeoutPerByte * static_cast<long long>(text.size()));
+    if (impl_->readerWrites == ReaderWrites::Gathered && t_reader.channel == this) {
+        session->gathered += text;
+        if (session->gathered.size() >= kGatherLimit)
+            flushGathered(*session);
+        return;
+    }
+    // Whatever the reader gathered was written earlier, so it goes first.
+    flushGathered(*session);
+    writeNow(*session, text);
 }
 
 bool SerialPortChannel::drain()
@@ -255,6 +291,7 @@ bool SerialPortChannel::drain()
     std::lock_guard lock(session->writeMutex);
     if (session->hasEnded())
         return false;
+    flushGathered(*session);
     return session->device->drain(kDrainTimeout) == SerialError::None;
 }
 

@@ -25,7 +25,18 @@ namespace korv {
 // delivery has been switched off and the window dispatcher shut down.
 class SerialPortChannel {
 public:
-    explicit SerialPortChannel(PortMap ports);
+    // How writes made while a received text is handled reach the port.
+    enum class ReaderWrites {
+        // Each write is handed to the system before it returns.
+        EachAtOnce,
+        // They are gathered and handed on together once the handling ends,
+        // or earlier when a write from another thread, a drain or the
+        // amount gathered calls for it; order is kept all the same. A block
+        // answered byte by byte then costs one system call, not hundreds.
+        Gathered,
+    };
+
+    explicit SerialPortChannel(PortMap ports, ReaderWrites readerWrites = ReaderWrites::EachAtOnce);
     ~SerialPortChannel();  // closes the port if still open
     SerialPortChannel(const SerialPortChannel&) = delete;
     SerialPortChannel& operator=(const SerialPortChannel&) = delete;

@@ -31,6 +31,9 @@ constexpr std::array<std::uint16_t, 256> makeTable()
 
 inline constexpr std::array<std::uint16_t, 256> kTable = makeTable();
 
+// The value before the first byte.
+inline constexpr std::uint16_t kStart = 0xFFFF;
+
 constexpr std::uint16_t step(std::uint16_t c, std::uint8_t b)
 {
     return static_cast<std::uint16_t>(kTable[(c ^ b) & 0xFFu] ^ (c >> 8));

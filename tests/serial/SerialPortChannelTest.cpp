@@ -2,6 +2,7 @@
 #include <atomic>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -253,6 +254,61 @@ TEST_F(ChannelTest, DrainSucceedsOnlyWithAnOpenPort)
     EXPECT_EQ(com3.receive(last.size(), 5s), last);
     channel.close();
     EXPECT_FALSE(channel.drain());
+}
+
+bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// Gathered reader writes keep their order among themselves and with the
+// writes of other threads, and a drain hands them on even while the reader
+// is still handling its text.
+TEST_F(ChannelTest, GatheredReaderWritesKeepTheirOrderAndADrainHandsThemOn)
+{
+    SerialPortChannel channel(map(), SerialPortChannel::ReaderWrites::Gathered);
+    test::Recorder recorder(channel);
+    std::atomic<bool> drained{false};
+    std::atomic<bool> handled{false};
+    channel.receivedText.connect([&](TData text) {
+        if (text.toText() == "B") {
+            for (int i = 0; i < 300; ++i)
+                channel.write(TData(std::string(1, static_cast<char>('a' + i % 26))));
+        } else {
+            channel.write(TData("PUSK"));
+            while (!drained)
+                std::this_thread::yield();
+        }
+        handled = true;
+    });
+    name(channel, "COM3");
+    channel.open();
+    ASSERT_EQ(recorder.results(), std::vector<int>{3});
+
+    std::string block;
+    for (int i = 0; i < 300; ++i)
+        block.push_back(static_cast<char>('a' + i % 26));
+    ASSERT_TRUE(com3.send("B"));
+    EXPECT_EQ(com3.receive(block.size(), 5s), block);
+    ASSERT_TRUE(eventually([&] { return handled.load(); }));
+    channel.write(TData("Z"));
+    EXPECT_EQ(com3.receive(1, 5s), "Z");
+
+    handled = false;
+    ASSERT_TRUE(com3.send("L"));
+    // The handler holds on until the drain is done: the bytes come from the drain.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(channel.drain());
+    EXPECT_EQ(com3.receive(4, 5s), "PUSK");
+    drained = true;
+    ASSERT_TRUE(eventually([&] { return handled.load(); }));
+    EXPECT_EQ(com3.receiveUntilQuiet(100ms), "");
 }
 
 double processCpuSeconds()
