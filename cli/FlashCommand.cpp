@@ -18,6 +18,9 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kProgressPeriod = 100ms;
+// A bootloader left in the middle of a transfer takes the next request for
+// image bytes: it has to start afresh.
+constexpr const char* kRestartHint = "restart it into its bootloader before the next attempt";
 constexpr std::size_t kImageSize = static_cast<std::size_t>(Transfer::kBlocks) * Transfer::kBlockSize;
 
 int exitCodeOf(Outcome outcome)
@@ -166,10 +169,12 @@ int runFlash(const Options& options, InterruptWatcher& interrupts)
         return report.end(summary, written,
                           "interrupted after " + std::to_string(summary.progress.bytes) + " of "
                               + std::to_string(kImageSize)
-                              + " bytes; the port is closed and the device was not told to start");
+                              + " bytes; the port is closed and the device was not told to start: "
+                              + kRestartHint);
     default:
         return report.end(summary, written,
-                          transferFailureReason(flasher.failure()) + "; the device was not told to start");
+                          transferFailureReason(flasher.failure()) + "; the device was not told to start: "
+                              + kRestartHint);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "cli/Flasher.h"
 
+#include <algorithm>
+
 #include "update/CheckValue.h"
 
 namespace korv::cli {
@@ -41,7 +43,8 @@ void Flasher::wire()
     connect(identification_.event(2), serial_.openOp());
     connect(identification_.event(4), [this](TData) { identified(); });
     // transfer
-    connect(transfer_.event(0), [this](TData block) { blocks_ = block.toInt(); });
+    // Counted here: the event's own block number starts again at 0 after the last block.
+    connect(transfer_.event(0), [this](TData) { ++blocks_; });
     connect(transfer_.event(1), sendMerge_.in(1));
     connect(transfer_.event(2), [this](TData) { finished_ = true; dispatcher_.wake(); });
     connect(transfer_.event(3), [this](TData value) { transferFailed(value); });
@@ -174,7 +177,7 @@ std::string Flasher::lastRejectedReply() const
 Progress Flasher::progress() const
 {
     Progress p;
-    p.blocks = finished_ ? Transfer::kBlocks : blocks_.load();
+    p.blocks = finished_ ? Transfer::kBlocks : std::min(blocks_.load(), Transfer::kBlocks);
     p.bytes = static_cast<std::size_t>(p.blocks) * Transfer::kBlockSize;
     if (started_) {
         const Clock::time_point until = endedAt_ == Clock::time_point{} ? Clock::now() : endedAt_;

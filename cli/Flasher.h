@@ -35,7 +35,8 @@ struct Progress {
 struct TransferFailure {
     bool silent = false;
     bool beforeStart = false;   // the reply came before the first block went out
-    int block = 0;              // 1-based: the block whose reply failed
+    int block = 0;              // 1-based: the block whose reply failed; past the
+                                // last when a reply after it was taken for an acknowledgement
     std::string replyHex;       // the reply's bytes in hex
     std::string expectedHex;    // the check value the reply should have carried
 };

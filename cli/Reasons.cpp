@@ -67,6 +67,9 @@ std::string transferFailureReason(const TransferFailure& f)
     if (f.beforeStart)
         return "the device sent an unexpected reply (" + f.replyHex
                + " in hex) before the first block; nothing was written";
+    if (f.block > Transfer::kBlocks)
+        return "the device did not finish after the last block: its reply (" + f.replyHex
+               + " in hex) came in pieces or was not the finished reply; the transfer was stopped";
     const std::string block =
         "block " + std::to_string(f.block) + " of " + std::to_string(Transfer::kBlocks);
     if (f.silent)

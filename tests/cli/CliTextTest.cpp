@@ -1,0 +1,224 @@
+// What the flasher makes of its arguments and what it prints.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+#include "cli/PortListing.h"
+#include "cli/ProgressDisplay.h"
+#include "cli/Reasons.h"
+#include "cli/Summary.h"
+#include "cli/TerminalText.h"
+
+namespace korv::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+ParsedOptions parse(std::vector<std::string_view> args)
+{
+    return parseOptions(args);
+}
+
+struct GoodArgs {
+    std::vector<std::string_view> args;
+    Options::Action action;
+    std::string port;
+    std::string device;
+    std::chrono::milliseconds timeout;
+    bool json;
+};
+
+TEST(FlasherOptions, AcceptedCommandLines)
+{
+    const GoodArgs cases[] = {
+        {{"COM7"}, Options::Action::Flash, "COM7", "", 3000ms, false},
+        {{"com12", "--json"}, Options::Action::Flash, "com12", "", 3000ms, true},
+        {{"--identify", "COM1"}, Options::Action::Identify, "COM1", "", 3000ms, false},
+        {{"--device", "/dev/ttyUSB0"}, Options::Action::Flash, "", "/dev/ttyUSB0", 3000ms, false},
+        {{"--device=/dev/ttyACM0", "--timeout=0.25"}, Options::Action::Flash, "", "/dev/ttyACM0", 250ms, false},
+        {{"/dev/ttyS4", "--timeout", "10"}, Options::Action::Flash, "", "/dev/ttyS4", 10000ms, false},
+        {{"--list"}, Options::Action::List, "", "", 3000ms, false},
+        {{"COM3", "--help"}, Options::Action::Help, "COM3", "", 3000ms, false},
+    };
+    for (const GoodArgs& c : cases) {
+        const ParsedOptions parsed = parse(c.args);
+        ASSERT_TRUE(parsed.options) << parsed.error;
+        EXPECT_EQ(parsed.options->action, c.action);
+        EXPECT_EQ(parsed.options->port, c.port);
+        EXPECT_EQ(parsed.options->device, c.device);
+        EXPECT_EQ(parsed.options->identifyTimeout, c.timeout);
+        EXPECT_EQ(parsed.options->json, c.json);
+    }
+}
+
+TEST(FlasherOptions, UsageErrorsSayWhatIsWrong)
+{
+    const std::pair<std::vector<std::string_view>, std::string> cases[] = {
+        {{}, "no port given"},
+        {{"COM0"}, "not a port name: COM0"},
+        {{"COM256"}, "not a port name"},
+        {{"COM03"}, "not a port name"},
+        {{"ttyUSB0"}, "not a port name"},
+        {{"COM1", "COM2"}, "give one port or one device"},
+        {{"COM1", "--device", "/dev/ttyS0"}, "give one port or one device"},
+        {{"--device"}, "--device needs a device path"},
+        {{"COM1", "--timeout", "0"}, "--timeout needs"},
+        {{"COM1", "--timeout", "-1"}, "--timeout needs"},
+        {{"COM1", "--timeout", "3s"}, "--timeout needs"},
+        {{"COM1", "--timeout", "nan"}, "--timeout needs"},
+        {{"COM1", "--timeout"}, "--timeout needs"},
+        {{"COM1", "--json=yes"}, "--json takes no value"},
+        {{"--list", "COM1"}, "--list takes no port"},
+        {{"--list", "--json"}, "--list takes no port"},
+        {{"COM1", "--force"}, "unknown option --force"},
+    };
+    for (const auto& [args, message] : cases) {
+        const ParsedOptions parsed = parse(args);
+        EXPECT_FALSE(parsed.options) << message;
+        EXPECT_NE(parsed.error.find(message), std::string::npos) << parsed.error;
+    }
+}
+
+TEST(TerminalText, DeviceBytesCannotControlTheTerminal)
+{
+    struct Case {
+        std::string in;
+        bool utf8;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"KORVANTEMIS KV-12 8.6", true, "KORVANTEMIS KV-12 8.6"},
+        {"\x1b[2J\r\n\x7f", true, "\\x1B[2J\\x0D\\x0A\\x7F"},
+        {std::string("A\0B", 3), true, "A\\x00B"},
+        {"back\\slash", true, "back\\\\slash"},
+        {"\xCF\xF0\xE8\xE1\xEE\xF0", true, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB1\xD0\xBE\xD1\x80"},  // "Прибор"
+        {"\xCF\xF0", false, "\\xCF\\xF0"},
+        {"\x98", true, "\xEF\xBF\xBD"},  // undefined in Windows-1251
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(printable(c.in, c.utf8), c.out) << c.in;
+}
+
+TEST(Summary, JsonLineCarriesEveryFieldEscaped)
+{
+    Summary s;
+    s.port = "COM7";
+    s.path = "/dev/ttyUSB0";
+    s.identity = Identity{"KORVANTEMIS \"KV\"\x01 8.6", "\"KV\"\x01", "8.6"};
+    s.transferRan = true;
+    s.progress = {508, 130048, 34.0816};
+    s.outcome = Outcome::Updated;
+    EXPECT_EQ(jsonLine(s),
+              R"({"port":"COM7","path":"/dev/ttyUSB0","device":"\"KV\"\u0001","version":"8.6",)"
+              R"("reply":"KORVANTEMIS \"KV\"\u0001 8.6","bytes":130048,"blocks":508,"seconds":34.082,)"
+              R"("result":"updated","reason":null})");
+
+    Summary failed;
+    failed.port = "COM9";
+    failed.outcome = Outcome::OpenFailed;
+    failed.reason = "no port\n";
+    EXPECT_EQ(jsonLine(failed),
+              R"({"port":"COM9","path":null,"device":null,"version":null,"reply":null,"bytes":0,)"
+              R"("blocks":0,"seconds":null,"result":"open-failed","reason":"no port\n"})");
+}
+
+TEST(ProgressDisplay, LinesShowPercentBytesRateAndTimeLeft)
+{
+    EXPECT_EQ(ProgressDisplay::barLine({0, 0, 0.0}, 130048),
+              "[..............................]   0%  0/130048 bytes  -- kB/s  -:-- left");
+    EXPECT_EQ(ProgressDisplay::barLine({254, 65024, 17.0}, 130048),
+              "[###############...............]  50%  65024/130048 bytes  3.8 kB/s  0:17 left");
+    EXPECT_EQ(ProgressDisplay::barLine({508, 130048, 34.1}, 130048),
+              "[##############################] 100%  130048/130048 bytes  3.8 kB/s  0:00 left");
+    EXPECT_EQ(ProgressDisplay::plainLine({127, 32512, 100.0}, 130048),
+              "progress: 25% (32512 of 130048 bytes, 0.3 kB/s, 5:00 left)");
+}
+
+TEST(ProgressDisplay, PlainOutputPrintsEachQuarterOnce)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    {
+        ProgressDisplay display(out, false, 1000);
+        for (std::size_t bytes : {0, 100, 260, 270, 500, 990})
+            display.update({0, bytes, 1.0});
+        display.finish({0, 1000, 1.0});
+    }
+    std::fclose(out);
+    const std::string shown(text, size);
+    std::free(text);
+    EXPECT_EQ(shown,
+              "progress: 26% (260 of 1000 bytes, 0.3 kB/s, 0:03 left)\n"
+              "progress: 50% (500 of 1000 bytes, 0.5 kB/s, 0:01 left)\n"
+              "progress: 99% (990 of 1000 bytes, 1.0 kB/s, 0:01 left)\n"
+              "progress: 100% (1000 of 1000 bytes, 1.0 kB/s, 0:00 left)\n");
+}
+
+TEST(Reasons, EachFailureSaysWhatToDo)
+{
+    const OpenFailure busy{"COM7", "/dev/ttyUSB0", SerialError::Busy, {{4711, "minicom"}}, {}, false};
+    EXPECT_EQ(openFailureReason(busy), "cannot open COM7 (/dev/ttyUSB0): the port is in use by another "
+                                       "program (held by minicom (pid 4711)); close it and try again");
+    const OpenFailure denied{"/dev/ttyS0", "/dev/ttyS0", SerialError::AccessDenied, {}, "dialout", false};
+    EXPECT_EQ(openFailureReason(denied),
+              "cannot open /dev/ttyS0: permission denied; join the group 'dialout' (sudo usermod -aG "
+              "dialout \"$USER\"), then log out and in again");
+    const OpenFailure gone{"COM33", "/dev/ttyUSB0", SerialError::NotFound, {}, {}, false};
+    EXPECT_NE(openFailureReason(gone).find("no such device"), std::string::npos);
+    const OpenFailure settings{"COM1", "/dev/ttyS0", SerialError::None, {}, {}, false};
+    EXPECT_NE(openFailureReason(settings).find("38462 bit/s 8N1"), std::string::npos);
+
+    EXPECT_EQ(notIdentifiedReason("COM7", 2500ms, ""),
+              "no Korvantemis device answered on COM7 within 2.5 s (no reply at all); check the cable "
+              "and that the device is in its bootloader");
+    EXPECT_EQ(notIdentifiedReason("COM7", 3000ms, "HELLO"),
+              "no Korvantemis device answered on COM7 within 3 s (last reply: \"HELLO\")");
+
+    TransferFailure wrong;
+    wrong.block = 12;
+    wrong.replyHex = "1234";
+    wrong.expectedHex = "ABCD";
+    EXPECT_EQ(transferFailureReason(wrong),
+              "the device answered block 12 of 508 with 1234 where ABCD was expected (hex); the transfer "
+              "was stopped");
+    TransferFailure silent;
+    silent.silent = true;
+    silent.block = 508;
+    EXPECT_NE(transferFailureReason(silent).find("stopped answering after block 508 of 508"), std::string::npos);
+    TransferFailure early;
+    early.beforeStart = true;
+    early.replyHex = "2038";
+    EXPECT_NE(transferFailureReason(early).find("before the first block"), std::string::npos);
+    TransferFailure pastLast;
+    pastLast.block = 509;
+    pastLast.replyHex = "465A";
+    EXPECT_NE(transferFailureReason(pastLast).find("did not finish after the last block: its reply (465A"),
+              std::string::npos);
+}
+
+TEST(PortListing, EachPortWithItsStateAndWhatItIs)
+{
+    std::vector<ListedPort> ports;
+    ports.push_back({"COM1", "/dev/ttyS0", {.kernelName = "ttyS0", .driver = "serial8250"},
+                     SerialError::None, {}, {}});
+    ports.push_back({"COM33", "/dev/ttyUSB0",
+                     {"ttyUSB0", "ftdi_sio", "0403:6001", "FTDI", "FT232R USB UART", "A50285BI"},
+                     SerialError::Busy, {{99, "screen"}}, {}});
+    ports.push_back({"COM65", "/dev/ttyACM0", {.kernelName = "ttyACM0"}, SerialError::AccessDenied, {}, "dialout"});
+    EXPECT_EQ(listingText(ports),
+              "COM1   /dev/ttyS0    free\n"
+              "       (serial8250)\n"
+              "COM33  /dev/ttyUSB0  busy, held by screen (pid 99)\n"
+              "       0403:6001 FTDI FT232R USB UART, serial A50285BI (ftdi_sio)\n"
+              "COM65  /dev/ttyACM0  not permitted: join the group 'dialout' (sudo usermod -aG dialout "
+              "\"$USER\"), then log out and in again\n");
+    EXPECT_EQ(listingText({}), "No serial ports found.\n");
+}
+
+} // namespace
+} // namespace korv::cli
