@@ -6,9 +6,9 @@
 #include <QTest>
 #include <random>
 
-#include "ScriptedDevice.h"
 #include "app/UpdateController.h"
 #include "support/Application.h"
+#include "support/ScriptedDevice.h"
 #include "update/ThreadReplyTimer.h"
 
 namespace korv {

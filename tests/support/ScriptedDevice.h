@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QEventLoop>
-#include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -64,21 +61,5 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
-
-// Runs the window thread's event loop until ready() holds; unlike a wait that
-// sleeps between rounds, requests from other threads are served at once.
-inline bool serveUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit)
-{
-    QTimer heartbeat;  // looks at ready() even when no event comes
-    heartbeat.start(20);
-    QEventLoop loop;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 } // namespace korv::test

@@ -1,0 +1,92 @@
+// The flasher's threads under load: whole updates, a device that answers
+// wrongly, falls silent (with ticks every few milliseconds), splits its
+// replies or hangs up, and interrupts from another thread at random moments.
+// Every round must end, and no round may report an update the device did
+// not get.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "cli/Flasher.h"
+#include "support/ScriptedDevice.h"
+#include "update/ThreadReplyTimer.h"
+
+namespace korv::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(FlasherStress, EveryRoundEndsAndOnlyACompleteUpdateCountsAsOne)
+{
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 600 && !finished; ++i)
+            std::this_thread::sleep_for(1s);
+        if (!finished) {
+            ADD_FAILURE() << "stalled";
+            std::_Exit(2);
+        }
+    });
+
+    const ReplyTimerFactory fastTimers = [](std::chrono::milliseconds, ReplyTimer::Tick tick) {
+        return std::unique_ptr<ReplyTimer>(std::make_unique<ThreadReplyTimer>(2ms, std::move(tick)));
+    };
+    std::mt19937 random(20261210);
+    for (int round = 0; round < 42; ++round) {
+        SCOPED_TRACE(round);
+        delivery::reset();
+        test::Pty pty;
+        test::TempDir ports;
+        ports.link("COM5", pty.slavePath());
+
+        enum { None, Wrong, Silent, Split, HangUp, Interrupted } fault = static_cast<decltype(fault)>(round % 6);
+        devsim::DeviceOptions options;
+        const int block = static_cast<int>(random() % 12);
+        if (fault == Wrong)
+            options.wrongCrcAt = block;
+        if (fault == Silent)
+            options.silentAt = block;
+        if (fault == Split)
+            options.splitReplies = true;
+        if (fault == HangUp)
+            options.hangupAt = block;
+        test::ScriptedDevice device(pty, options);
+
+        const bool waitsForSilence = fault == Silent || fault == HangUp;
+        Flasher flasher({PortMap::fromDirectory(ports.path()), waitsForSilence ? fastTimers : threadReplyTimers(),
+                         ImageStore::loadEmbedded()});
+        std::thread interrupter;
+        if (fault == Interrupted) {
+            const auto after = std::chrono::microseconds(random() % 100000);
+            interrupter = std::thread([&flasher, after] {
+                std::this_thread::sleep_for(after);
+                flasher.interrupt();
+            });
+        }
+        Outcome outcome = flasher.identify("COM5", 5s);
+        if (outcome == Outcome::Identified)
+            outcome = flasher.write([](const Progress&) {}, 1ms);
+        else
+            flasher.close();
+        if (interrupter.joinable())
+            interrupter.join();
+
+        if (outcome == Outcome::Updated) {
+            const auto events = device.events();
+            EXPECT_TRUE(std::any_of(events.begin(), events.end(),
+                                    [](const devsim::Event& e) { return e.kind == devsim::EventKind::Finished; }));
+            EXPECT_EQ(device.image().size(), 130048u);
+        }
+        if (fault == None)
+            EXPECT_EQ(outcome, Outcome::Updated);
+        if (fault == Wrong || fault == Silent || fault == HangUp)
+            EXPECT_NE(outcome, Outcome::Updated);
+    }
+    finished = true;
+    watchdog.join();
+    delivery::reset();
+}
+
+} // namespace
+} // namespace korv::cli
