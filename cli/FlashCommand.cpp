@@ -69,10 +69,8 @@ private:
 OpenFailure whyNotOpen(const std::string& port, const std::string& path)
 {
     OpenFailure failure{port, path, probeSerialDevice(path), {}, {}, false};
-    if (failure.probe == SerialError::Busy) {
-        failure.holders = findPortHolders(path);
-        std::erase_if(failure.holders, [](const PortHolder& h) { return h.pid == getpid(); });
-    }
+    if (failure.probe == SerialError::Busy)
+        failure.holders = otherHolders(path);
     if (failure.probe == SerialError::AccessDenied) {
         failure.group = deviceGroup(path);
         failure.inGroup = inDeviceGroup(path);

@@ -56,15 +56,20 @@ std::string padded(std::string text, std::size_t width)
 
 } // namespace
 
+std::vector<PortHolder> otherHolders(const std::string& path)
+{
+    std::vector<PortHolder> holders = findPortHolders(path);
+    std::erase_if(holders, [](const PortHolder& h) { return h.pid == getpid(); });
+    return holders;
+}
+
 std::vector<ListedPort> listPorts(const PortMap& ports)
 {
     std::vector<ListedPort> listed;
     for (const auto& [number, path] : ports.entries()) {
         ListedPort port{portNameOf(number), path, describePort(path), probeSerialDevice(path), {}, {}};
-        if (port.state == SerialError::Busy) {
-            port.holders = findPortHolders(path);
-            std::erase_if(port.holders, [](const PortHolder& h) { return h.pid == getpid(); });
-        }
+        if (port.state == SerialError::Busy)
+            port.holders = otherHolders(path);
         if (port.state == SerialError::AccessDenied)
             port.group = deviceGroup(path);
         listed.push_back(std::move(port));

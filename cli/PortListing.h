@@ -15,9 +15,12 @@ struct ListedPort {
     std::string path;
     PortDetails details;
     SerialError state = SerialError::None;  // what an exclusive probe-open found
-    std::vector<PortHolder> holders;        // when busy: who has it open
+    std::vector<PortHolder> holders;        // when busy: the other programs that have it open
     std::string group;                      // when not permitted: the device's group
 };
+
+// The processes other than this one that have the device open.
+std::vector<PortHolder> otherHolders(const std::string& path);
 
 // Looks at every port of the map: what it is, and whether it is free.
 std::vector<ListedPort> listPorts(const PortMap& ports);
