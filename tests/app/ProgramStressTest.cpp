@@ -9,6 +9,8 @@
 #include "app/UpdateController.h"
 #include "support/Application.h"
 #include "support/ScriptedDevice.h"
+#include "support/FastReplyTimers.h"
+#include "support/Watchdog.h"
 #include "update/ThreadReplyTimer.h"
 
 namespace korv {
@@ -23,19 +25,8 @@ TEST(ProgramStress, UpdatesEndOrAreClosedWithoutStalling)
 {
     test::application();
 
-    std::atomic<bool> finished{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < 600 && !finished; ++i)
-            std::this_thread::sleep_for(1s);
-        if (!finished) {
-            ADD_FAILURE() << "stalled";
-            std::_Exit(2);
-        }
-    });
-
-    const ReplyTimerFactory fastTimers = [](std::chrono::milliseconds, ReplyTimer::Tick tick) {
-        return std::unique_ptr<ReplyTimer>(std::make_unique<ThreadReplyTimer>(2ms, std::move(tick)));
-    };
+    test::Watchdog watchdog(600s);
+    const ReplyTimerFactory fastTimers = test::fastReplyTimers(2ms);
     std::mt19937 random(20261210);
     for (int round = 0; round < 40; ++round) {
         SCOPED_TRACE(round);
@@ -88,8 +79,6 @@ TEST(ProgramStress, UpdatesEndOrAreClosedWithoutStalling)
         EXPECT_FALSE(w.isVisible());
         controller.reset();
     }
-    finished = true;
-    watchdog.join();
     delivery::reset();
 }
 

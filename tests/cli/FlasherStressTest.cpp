@@ -10,6 +10,8 @@
 
 #include "cli/Flasher.h"
 #include "support/ScriptedDevice.h"
+#include "support/FastReplyTimers.h"
+#include "support/Watchdog.h"
 #include "update/ThreadReplyTimer.h"
 
 namespace korv::cli {
@@ -19,19 +21,8 @@ using namespace std::chrono_literals;
 
 TEST(FlasherStress, EveryRoundEndsAndOnlyACompleteUpdateCountsAsOne)
 {
-    std::atomic<bool> finished{false};
-    std::thread watchdog([&] {
-        for (int i = 0; i < 600 && !finished; ++i)
-            std::this_thread::sleep_for(1s);
-        if (!finished) {
-            ADD_FAILURE() << "stalled";
-            std::_Exit(2);
-        }
-    });
-
-    const ReplyTimerFactory fastTimers = [](std::chrono::milliseconds, ReplyTimer::Tick tick) {
-        return std::unique_ptr<ReplyTimer>(std::make_unique<ThreadReplyTimer>(2ms, std::move(tick)));
-    };
+    test::Watchdog watchdog(600s);
+    const ReplyTimerFactory fastTimers = test::fastReplyTimers(2ms);
     std::mt19937 random(20261210);
     for (int round = 0; round < 42; ++round) {
         SCOPED_TRACE(round);
@@ -83,8 +74,6 @@ TEST(FlasherStress, EveryRoundEndsAndOnlyACompleteUpdateCountsAsOne)
         if (fault == Wrong || fault == Silent || fault == HangUp)
             EXPECT_NE(outcome, Outcome::Updated);
     }
-    finished = true;
-    watchdog.join();
     delivery::reset();
 }
 

@@ -6,42 +6,13 @@
 #include <thread>
 #include <vector>
 
+#include "support/Watchdog.h"
 #include "ui/WindowDispatcher.h"
 
 namespace korv {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Fails the test instead of hanging it when a wait never ends.
-class Watchdog {
-public:
-    explicit Watchdog(std::chrono::seconds limit)
-        : thread_([this, limit] {
-              std::unique_lock lock(mutex_);
-              if (!cv_.wait_for(lock, limit, [this] { return done_; })) {
-                  ADD_FAILURE() << "stalled";
-                  std::_Exit(2);
-              }
-          })
-    {
-    }
-    ~Watchdog()
-    {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        cv_.notify_all();
-        thread_.join();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool done_ = false;
-    std::thread thread_;
-};
 
 TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
 {
@@ -66,7 +37,7 @@ TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
         }
         dispatcher.call([&] { done = true; });
     });
-    Watchdog watchdog(60s);
+    test::Watchdog watchdog(60s);
     dispatcher.waitUntil([&] { return done.load(); });
     worker.join();
     ASSERT_EQ(order.size(), 100u);
@@ -79,7 +50,7 @@ TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
 TEST(WindowDispatcher, WaitWithADeadlineServesRequestsAndGivesUp)
 {
     WindowDispatcher dispatcher;
-    Watchdog watchdog(60s);
+    test::Watchdog watchdog(60s);
     std::atomic<bool> served{false};
     std::thread worker([&] { dispatcher.call([&] { served = true; }); });
     EXPECT_TRUE(dispatcher.waitUntil([&] { return served.load(); }, std::chrono::steady_clock::now() + 30s));
@@ -95,7 +66,7 @@ TEST(WindowDispatcher, WaitWithADeadlineServesRequestsAndGivesUp)
 TEST(WindowDispatcherStress, WindowWaitingOnAFloodingWorkerIsServed)
 {
     WindowDispatcher dispatcher;
-    Watchdog watchdog(120s);
+    test::Watchdog watchdog(120s);
     long applied = 0;  // touched only on the window thread
     std::mutex turn;
     for (int round = 0; round < 200; ++round) {
