@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include "ui/TextCodec.h"
 
@@ -123,8 +124,15 @@ std::string CheckValueField::get() const
 
 void CheckValueField::refreshWidget()
 {
-    refreshPending_.store(false);
-    static_cast<QLineEdit*>(widget())->setText(fromCp1251(get()));
+    const std::string shown = get();
+    static_cast<QLineEdit*>(widget())->setText(fromCp1251(shown));
+    // A transfer sets the text for every byte: the widget rests between
+    // refreshes, and the rest's end shows whatever was set meanwhile.
+    QTimer::singleShot(kRefreshRest, widget(), [this, shown] {
+        refreshPending_.store(false);
+        if (get() != shown && !refreshPending_.exchange(true))
+            refreshWidget();
+    });
 }
 
 } // namespace korv

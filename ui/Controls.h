@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -83,9 +84,12 @@ public:
     std::string get() const;
 
 private:
+    static constexpr std::chrono::milliseconds kRefreshRest{50};
+
     void refreshWidget();
     mutable std::mutex mutex_;
     std::string text_;
+    // From a set until the rest after the refresh it asked for has ended.
     std::atomic<bool> refreshPending_{false};
 };
 

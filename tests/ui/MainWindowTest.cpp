@@ -270,6 +270,30 @@ TEST_F(Window, OtherThreadsChangeTheWindowThroughItsThread)
     EXPECT_EQ(child<QLineEdit>(window->checkValueField())->text(), QStringLiteral("4B37"));
 }
 
+// A transfer sets the check value for every byte: the widget follows at its
+// own pace, with far fewer refreshes than sets, and ends on the last text.
+TEST_F(Window, CheckValueWidgetCatchesUpWithABurstOfSets)
+{
+    window->show();
+    auto* field = child<QLineEdit>(window->checkValueField());
+    int refreshes = 0;
+    QObject::connect(field, &QLineEdit::textChanged, [&] { ++refreshes; });
+    constexpr int kSets = 20000;
+    const auto text = [](int i) { return QString::number(i, 16).toUpper().rightJustified(4, '0').toStdString(); };
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        for (int i = 0; i < kSets; ++i)
+            window->checkValueField().setText()(TData(text(i)));
+        done = true;
+        window->dispatcher().wake();
+    });
+    window->dispatcher().waitUntil([&] { return done.load(); });
+    worker.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return field->text() == QString::fromStdString(text(kSets - 1)); }, 10000));
+    // Each refresh rests 50 ms: a burst would have to last seconds to reach this.
+    EXPECT_LT(refreshes, 100);
+}
+
 TEST(TextCodec, DecodesWindows1251AndReplacesUndefinedBytes)
 {
     EXPECT_EQ(fromCp1251("\xC0\xFF\xA8\xB8 COM3"), QString::fromUtf8("АяЁё COM3"));
