@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
-#include <sys/prctl.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
@@ -565,10 +564,6 @@ timespec until(Clock::time_point due, Clock::time_point now) {
 }
 
 int run(const Config& config) {
-    if (config.pace) {
-        // Timed waits otherwise overshoot by up to 50 us, at every reply.
-        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-    }
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
