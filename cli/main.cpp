@@ -1,5 +1,5 @@
 // korvantemis-flash: the firmware update from a terminal, for production
-// lines, scripts and remote sessions.
+// lines, scripts and work over SSH.
 
 #include <clocale>
 #include <csignal>
