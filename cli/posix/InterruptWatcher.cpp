@@ -1,6 +1,7 @@
 #include "cli/InterruptWatcher.h"
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <mutex>
@@ -27,8 +28,13 @@ struct InterruptWatcher::Impl {
     {
         pollfd fds[2] = {{signalFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
         for (;;) {
-            if (::poll(fds, 2, -1) < 0)
-                continue;  // EINTR: the watched signals are blocked, others may still come
+            if (::poll(fds, 2, -1) < 0) {
+                // Signals not watched here may still interrupt the wait; any
+                // other failure would repeat for ever, so the watching ends.
+                if (errno == EINTR)
+                    continue;
+                return;
+            }
             if (fds[1].revents != 0)
                 return;
             signalfd_siginfo info{};
