@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,10 @@ struct OpenedDevice {
 // that a second open by this or another cooperating program fails. Refuses
 // anything that is not a serial line. The line settings are not touched yet.
 OpenedDevice openSerialDevice(const std::string& path);
+
+// How the serial port channel opens the device behind a port name: the
+// system's openSerialDevice, or a stand-in device for tests and harnesses.
+using SerialDeviceOpener = std::function<OpenedDevice(const std::string& path)>;
 
 // Whether the device at path could be opened exclusively at this moment:
 // opened without waiting and without changing its settings, closed at once.

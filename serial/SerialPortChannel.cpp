@@ -117,11 +117,14 @@ void runReader(SerialPortChannel& channel, Session& session)
 } // namespace
 
 struct SerialPortChannel::Impl {
-    Impl(PortMap map, ReaderWrites mode) : ports(std::move(map)), readerWrites(mode) {}
+    Impl(PortMap map, ReaderWrites mode, SerialDeviceOpener opener)
+        : ports(std::move(map)), readerWrites(mode), openDevice(std::move(opener))
+    {
+    }
 
     std::shared_ptr<Session> start(SerialPortChannel& channel, const std::string& path)
     {
-        OpenedDevice opened = openSerialDevice(path);
+        OpenedDevice opened = openDevice(path);
         if (!opened.device || opened.device->configure(LineSettings{}) != SerialError::None
             || opened.device->discardQueues() != SerialError::None)
             return nullptr;
@@ -173,13 +176,15 @@ struct SerialPortChannel::Impl {
 
     const PortMap ports;
     const ReaderWrites readerWrites;
+    const SerialDeviceOpener openDevice;
     std::mutex currentMutex;
     std::shared_ptr<Session> current;  // set while the port is open
     std::vector<std::shared_ptr<Session>> retired;  // window thread only
 };
 
-SerialPortChannel::SerialPortChannel(PortMap ports, ReaderWrites readerWrites)
-    : impl_(std::make_unique<Impl>(std::move(ports), readerWrites))
+SerialPortChannel::SerialPortChannel(PortMap ports, ReaderWrites readerWrites,
+                                     SerialDeviceOpener openDevice)
+    : impl_(std::make_unique<Impl>(std::move(ports), readerWrites, std::move(openDevice)))
 {
 }
 

@@ -5,6 +5,7 @@
 
 #include "link/Link.h"
 #include "serial/PortMap.h"
+#include "serial/SerialDevice.h"
 
 namespace korv {
 
@@ -36,7 +37,8 @@ public:
         Gathered,
     };
 
-    explicit SerialPortChannel(PortMap ports, ReaderWrites readerWrites = ReaderWrites::EachAtOnce);
+    explicit SerialPortChannel(PortMap ports, ReaderWrites readerWrites = ReaderWrites::EachAtOnce,
+                               SerialDeviceOpener openDevice = openSerialDevice);
     ~SerialPortChannel();  // closes the port if still open
     SerialPortChannel(const SerialPortChannel&) = delete;
     SerialPortChannel& operator=(const SerialPortChannel&) = delete;
