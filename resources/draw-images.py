@@ -2,11 +2,15 @@
 """Draws the program's icon and error picture as PNG files.
 
   tulp16.png, tulp32.png  the icon TULP: a red tulip on a pale blue ground
+  tulp48.png ... tulp256.png, tulp.svg
+                          the same tulip, larger and scalable, for the
+                          desktop's menus (installed, not embedded)
   bitmap0.png             the picture BITMAP0: a red round mark with a white
                           diagonal cross on a light grey ground, 290 x 290
 
 Every image is opaque RGB. Edges are smoothed by sampling each pixel on a
-regular grid, so the output depends only on this file. Usage:
+regular grid, so the output depends only on this file. The SVG is drawn from
+the same shapes. Usage:
 
   resources/draw-images.py [OUTPUT_DIR]     (default: resources/images)
 """
@@ -63,8 +67,24 @@ def render(size, background, shapes, grid=4):
     return rows
 
 
+# Each shape is a test inside(x, y) for the raster images that also carries,
+# as inside.svg(fill), the same shape as an SVG element on a 100 x 100 canvas.
+
+def svg_number(value):
+    return "%g" % round(value * 100, 4)
+
+
+def svg_colour(colour):
+    return "#%02x%02x%02x" % colour
+
+
 def circle(cx, cy, r):
-    return lambda x, y: (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+    def inside(x, y):
+        return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
+
+    inside.svg = lambda fill: '<circle cx="%s" cy="%s" r="%s" fill="%s"/>' % (
+        svg_number(cx), svg_number(cy), svg_number(r), svg_colour(fill))
+    return inside
 
 
 def ellipse(cx, cy, rx, ry, degrees=0.0):
@@ -77,6 +97,12 @@ def ellipse(cx, cy, rx, ry, degrees=0.0):
         v = -dx * sa + dy * ca
         return (u / rx) ** 2 + (v / ry) ** 2 <= 1.0
 
+    def svg(fill):
+        turn = ' transform="rotate(%g %s %s)"' % (degrees, svg_number(cx), svg_number(cy)) if degrees else ""
+        return '<ellipse cx="%s" cy="%s" rx="%s" ry="%s"%s fill="%s"/>' % (
+            svg_number(cx), svg_number(cy), svg_number(rx), svg_number(ry), turn, svg_colour(fill))
+
+    inside.svg = svg
     return inside
 
 
@@ -91,14 +117,36 @@ def capsule(x0, y0, x1, y1, half_width):
         ex, ey = x - (x0 + t * dx), y - (y0 + t * dy)
         return ex * ex + ey * ey <= half_width * half_width
 
+    inside.svg = lambda fill: (
+        '<line x1="%s" y1="%s" x2="%s" y2="%s" stroke="%s" stroke-width="%s" stroke-linecap="round"/>'
+        % (svg_number(x0), svg_number(y0), svg_number(x1), svg_number(y1), svg_colour(fill),
+           svg_number(2 * half_width)))
     return inside
 
 
 def below(limit, shape):
-    return lambda x, y: y >= limit and shape(x, y)
+    """The part of shape at limit and further down."""
+    def inside(x, y):
+        return y >= limit and shape(x, y)
+
+    clip = "below-%s" % svg_number(limit)
+    inside.svg = lambda fill: (
+        '<clipPath id="%s"><rect x="0" y="%s" width="100" height="%s"/></clipPath>'
+        '<g clip-path="url(#%s)">%s</g>'
+        % (clip, svg_number(limit), svg_number(1 - limit), clip, shape.svg(fill)))
+    return inside
 
 
-def tulip(size):
+def write_svg(path, background, shapes):
+    lines = ['<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 100 100">',
+             '<rect width="100" height="100" fill="%s"/>' % svg_colour(background)]
+    lines += [inside.svg(colour) for inside, colour in shapes]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n</svg>\n")
+
+
+def tulip_shapes():
+    """The ground's colour and the shapes drawn on it."""
     sky = (214, 232, 248)
     stem = (38, 122, 48)
     leaf = (62, 160, 64)
@@ -113,6 +161,11 @@ def tulip(size):
         (ellipse(0.63, 0.33, 0.12, 0.24, -18.0), red),
         (ellipse(0.50, 0.34, 0.10, 0.22), light_red),
     ]
+    return sky, shapes
+
+
+def tulip(size):
+    sky, shapes = tulip_shapes()
     return render(size, sky, shapes, grid=8)
 
 
@@ -135,8 +188,9 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "images")
     os.makedirs(out, exist_ok=True)
-    for size in (16, 32):
+    for size in (16, 32, 48, 64, 128, 256):
         write_png(os.path.join(out, "tulp%d.png" % size), size, size, tulip(size))
+    write_svg(os.path.join(out, "tulp.svg"), *tulip_shapes())
     write_png(os.path.join(out, "bitmap0.png"), 290, 290, error_mark(290))
 
 
