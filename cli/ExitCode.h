@@ -9,6 +9,8 @@ enum ExitCode : int {
     kUsageError = 2,
     kOpenFailed = 3,
     kNotIdentified = 4,
+    kFinishedEarly = 5,   // the device declared the update finished before the last block
+    kOutputFailed = 6,    // standard output could not be written, in a run that otherwise succeeded
     kInterrupted = 130,   // Ctrl-C or a termination signal, as shells count it
 };
 

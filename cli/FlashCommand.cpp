@@ -1,6 +1,8 @@
 #include "cli/FlashCommand.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "cli/ExitCode.h"
@@ -28,6 +30,7 @@ int exitCodeOf(Outcome outcome)
     switch (outcome) {
     case Outcome::Identified:
     case Outcome::Updated: return kUpdated;
+    case Outcome::FinishedEarly: return kFinishedEarly;
     case Outcome::OpenFailed: return kOpenFailed;
     case Outcome::NotIdentified: return kNotIdentified;
     case Outcome::TransferFailed: return kTransferFailed;
@@ -40,12 +43,16 @@ int exitCodeOf(Outcome outcome)
 // output, and everything for people on standard error.
 class Report {
 public:
-    explicit Report(bool json) : json_(json), info_(json ? stderr : stdout) {}
+    Report(bool json, StandardOutput& out) : json_(json), out_(out) {}
 
     void info(const std::string& text) const
     {
-        std::fprintf(info_, "%s\n", text.c_str());
-        std::fflush(info_);
+        if (!json_) {
+            out_.write(text + "\n");
+            return;
+        }
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
     }
 
     int end(Summary& summary, Outcome outcome, std::string reason = {}) const
@@ -54,16 +61,15 @@ public:
         summary.reason = std::move(reason);
         if (!summary.reason.empty())
             std::fprintf(stderr, "korvantemis-flash: %s\n", summary.reason.c_str());
-        if (json_)
-            std::printf("%s\n", jsonLine(summary).c_str());
-        std::fflush(stdout);
         std::fflush(stderr);
-        return exitCodeOf(outcome);
+        if (json_)
+            out_.write(jsonLine(summary) + "\n");
+        return out_.settle(exitCodeOf(outcome), std::string("the run ended as ") + resultName(outcome));
     }
 
 private:
     bool json_;
-    std::FILE* info_;
+    StandardOutput& out_;
 };
 
 OpenFailure whyNotOpen(const std::string& port, const std::string& path)
@@ -87,9 +93,28 @@ std::string secondsText(double seconds)
 
 } // namespace
 
-int runFlash(const Options& options, InterruptWatcher& interrupts)
+void StandardOutput::write(std::string_view text)
 {
-    const Report report(options.json);
+    if (error_ != 0)
+        return;
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0)
+        error_ = errno != 0 ? errno : EIO;
+}
+
+int StandardOutput::settle(int status, const std::string& lost)
+{
+    if (error_ == 0)
+        return status;
+    std::fprintf(stderr, "korvantemis-flash: cannot write standard output (%s); %s\n", std::strerror(error_),
+                 lost.c_str());
+    std::fflush(stderr);
+    return status == kUpdated ? kOutputFailed : status;
+}
+
+int runFlash(const Options& options, InterruptWatcher& interrupts, StandardOutput& out)
+{
+    const Report report(options.json, out);
     // JSON is UTF-8 whatever the terminal takes.
     const bool utf8 = options.json || terminalTakesUtf8();
     Summary summary;
@@ -163,6 +188,8 @@ int runFlash(const Options& options, InterruptWatcher& interrupts)
         report.info("Updated: " + std::to_string(summary.progress.bytes) + " bytes in "
                     + secondsText(summary.progress.seconds) + "; the device was told to start the new firmware");
         return report.end(summary, written);
+    case Outcome::FinishedEarly:
+        return report.end(summary, written, finishedEarlyReason(summary.progress));
     case Outcome::Interrupted:
         return report.end(summary, written,
                           "interrupted after " + std::to_string(summary.progress.bytes) + " of "
@@ -176,11 +203,10 @@ int runFlash(const Options& options, InterruptWatcher& interrupts)
     }
 }
 
-int runList()
+int runList(StandardOutput& out)
 {
-    std::fputs(listingText(listPorts(PortMap::fromSystem())).c_str(), stdout);
-    std::fflush(stdout);
-    return kUpdated;
+    out.write(listingText(listPorts(PortMap::fromSystem())));
+    return out.settle(kUpdated, "the port listing is lost");
 }
 
 } // namespace korv::cli

@@ -12,6 +12,8 @@ using Clock = std::chrono::steady_clock;
 // Bytes the kernel has handed on may still sit in a USB adapter's own
 // buffer; the port stays open this long after a drain before it is closed.
 constexpr std::chrono::milliseconds kCloseSettle{100};
+// What the transfer sends on the finished reply to start the new firmware.
+constexpr const char* kStartCommand = "PUSK";
 
 } // namespace
 
@@ -45,7 +47,10 @@ void Flasher::wire()
     // transfer
     // Counted here: the event's own block number starts again at 0 after the last block.
     connect(transfer_.event(0), [this](TData) { ++blocks_; });
-    connect(transfer_.event(1), sendMerge_.in(1));
+    connect(transfer_.event(1), [this, send = sendMerge_.in(1)](TData bytes) {
+        if (!holdsBackStart(bytes))
+            send(std::move(bytes));
+    });
     connect(transfer_.event(2), [this](TData) { finished_ = true; dispatcher_.wake(); });
     connect(transfer_.event(3), [this](TData value) { transferFailed(value); });
     connect(transfer_.event(4), checkValueField_.store());
@@ -91,6 +96,10 @@ Outcome Flasher::write(const std::function<void(const Progress&)>& onProgress,
         while (!dispatcher_.waitUntil([this] { return ended(); }, Clock::now() + progressPeriod))
             onProgress(progress());
         endedAt_ = Clock::now();
+    }
+    if (finished_ && startHeldBack_) {
+        close();
+        return Outcome::FinishedEarly;
     }
     if (finished_) {
         // "PUSK" is the last thing written: it must leave before the close
@@ -162,6 +171,19 @@ void Flasher::transferFailed(const TData& value)
     dispatcher_.wake();
 }
 
+// The transfer takes any finished reply, also one before the last block, and
+// then sends the start command at once. Here the device is not told to start
+// an image that did not all reach it: it stays in its bootloader, ready for
+// another attempt.
+bool Flasher::holdsBackStart(const TData& bytes)
+{
+    // The finished reply acknowledges the block it answers: blocks_ does not count it yet.
+    if (blocks_ + 1 >= Transfer::kBlocks || bytes.kind() != TData::Kind::Text || bytes.toText() != kStartCommand)
+        return false;
+    startHeldBack_ = true;
+    return true;
+}
+
 Identity Flasher::identity() const
 {
     std::lock_guard lock(mutex_);
@@ -177,7 +199,7 @@ std::string Flasher::lastRejectedReply() const
 Progress Flasher::progress() const
 {
     Progress p;
-    p.blocks = finished_ ? Transfer::kBlocks : std::min(blocks_.load(), Transfer::kBlocks);
+    p.blocks = std::min(blocks_.load() + (finished_ ? 1 : 0), Transfer::kBlocks);
     p.bytes = static_cast<std::size_t>(p.blocks) * Transfer::kBlockSize;
     if (started_) {
         const Clock::time_point until = endedAt_ == Clock::time_point{} ? Clock::now() : endedAt_;

@@ -41,7 +41,17 @@ struct TransferFailure {
     std::string expectedHex;    // the check value the reply should have carried
 };
 
-enum class Outcome { Identified, Updated, OpenFailed, NotIdentified, TransferFailed, Interrupted };
+enum class Outcome {
+    Identified,
+    Updated,
+    // The device sent its finished reply before the last block: the image
+    // is incomplete, and the device was not told to start it.
+    FinishedEarly,
+    OpenFailed,
+    NotIdentified,
+    TransferFailed,
+    Interrupted,
+};
 
 // The update without a window: the same identification, transfer, check
 // value and serial channel as the window program, wired alike, driven from
@@ -68,7 +78,7 @@ public:
 
     // After identify(): writes the image and starts it. onProgress runs on
     // this thread every progressPeriod while the transfer runs. Updated,
-    // TransferFailed or Interrupted; the port is closed afterwards.
+    // FinishedEarly, TransferFailed or Interrupted; the port is closed afterwards.
     Outcome write(const std::function<void(const Progress&)>& onProgress,
                   std::chrono::milliseconds progressPeriod);
 
@@ -89,6 +99,7 @@ private:
     void received(const TData& text);
     void identified();
     void transferFailed(const TData& value);
+    bool holdsBackStart(const TData& bytes);
     bool ended() const;
 
     WindowDispatcher dispatcher_;
@@ -106,6 +117,7 @@ private:
     std::atomic<int> openResult_{0};
     std::atomic<bool> identified_{false};
     std::atomic<bool> finished_{false};
+    std::atomic<bool> startHeldBack_{false};
     std::atomic<bool> failed_{false};
     std::atomic<bool> started_{false};
     std::atomic<int> blocks_{0};

@@ -79,4 +79,13 @@ std::string transferFailureReason(const TransferFailure& f)
            + " where " + f.expectedHex + " was expected (hex); the transfer was stopped";
 }
 
+std::string finishedEarlyReason(const Progress& acknowledged)
+{
+    return "the device declared the update finished after block " + std::to_string(acknowledged.blocks)
+           + " of " + std::to_string(Transfer::kBlocks) + ", with only " + std::to_string(acknowledged.bytes)
+           + " of " + std::to_string(Transfer::kBlocks * Transfer::kBlockSize)
+           + " bytes acknowledged; it was not told to start the incomplete image: restart it into its "
+             "bootloader and try again; if it finishes early again, this image is not for this device";
+}
+
 } // namespace korv::cli

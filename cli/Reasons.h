@@ -31,6 +31,9 @@ std::string notIdentifiedReason(const std::string& port, std::chrono::millisecon
 
 std::string transferFailureReason(const TransferFailure& failure);
 
+// The device sent its finished reply after `acknowledged` blocks, fewer than all.
+std::string finishedEarlyReason(const Progress& acknowledged);
+
 // "held by minicom (pid 1234), screen (pid 99)"; empty for no holders.
 std::string holdersText(const std::vector<PortHolder>& holders);
 

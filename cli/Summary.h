@@ -18,15 +18,18 @@ struct Summary {
     std::string reason;               // empty on success
 };
 
-// "updated", "identified", "open-failed", "not-identified", "transfer-failed", "interrupted".
+// "updated", "identified", "finished-early", "open-failed", "not-identified",
+// "transfer-failed", "interrupted".
 const char* resultName(Outcome outcome);
 
 // {"port":"COM7","path":"/dev/ttyUSB0","device":"KV-12","version":"8.6",
 //  "reply":"KORVANTEMIS KV-12 8.6","bytes":130048,"blocks":508,"seconds":34.2,
-//  "result":"updated","reason":null}: UTF-8, without a line end.
+//  "result":"updated","reason":null}: valid UTF-8, without a line end.
 std::string jsonLine(const Summary& summary);
 
-// A JSON string literal, quotes included, of UTF-8 text.
-std::string jsonString(std::string_view utf8);
+// A JSON string literal, quotes included, of any bytes: UTF-8 sequences are
+// kept, and each byte that is not part of one is written as the text \xNN,
+// so that the literal is always valid UTF-8.
+std::string jsonString(std::string_view bytes);
 
 } // namespace korv::cli

@@ -1,10 +1,13 @@
 // korvantemis-flash: the firmware update from a terminal, for production
 // lines, scripts and work over SSH.
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/ExitCode.h"
@@ -12,9 +15,32 @@
 #include "cli/InterruptWatcher.h"
 #include "cli/Options.h"
 
+namespace {
+
+// A standard descriptor the program was started without is taken by
+// /dev/null, so that the serial port, opened later, cannot become standard
+// output and receive the program's messages. Returns whether standard output
+// was open.
+bool reserveStandardDescriptors()
+{
+    bool outputOpen = true;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        outputOpen = outputOpen && fd != STDOUT_FILENO;
+        const int null = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null != fd && null >= 0)
+            close(null);
+    }
+    return outputOpen;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     using namespace korv::cli;
+    StandardOutput out(stdout, reserveStandardDescriptors() ? 0 : EBADF);
     std::setlocale(LC_ALL, "");
     // A reader that went away (a closed pipe) must not end the program with the port open.
     std::signal(SIGPIPE, SIG_IGN);
@@ -28,11 +54,11 @@ int main(int argc, char** argv)
     }
     switch (parsed.options->action) {
     case Options::Action::Help:
-        std::fputs(kUsageText, stdout);
-        return kUpdated;
+        out.write(kUsageText);
+        return out.settle(kUpdated, "the help text is lost");
     case Options::Action::List:
-        return runList();
+        return runList(out);
     default:
-        return runFlash(*parsed.options, interrupts);
+        return runFlash(*parsed.options, interrupts, out);
     }
 }

@@ -112,7 +112,7 @@ void DeviceModel::takeImageByte(char byte, Output& out) {
     }
     std::string answer{static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)};
     std::size_t cut = options_.splitAckAt == block ? 1 : 0;
-    if (block == kBlockCount - 1) {
+    if (block == kBlockCount - 1 || options_.finishAt == block) {
         if (options_.splitFinished) {
             cut = answer.size();
         }

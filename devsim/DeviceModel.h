@@ -31,6 +31,7 @@ struct DeviceOptions {
     std::optional<int> splitAckAt;      // this block's value as two writes of one byte
     std::optional<int> junkBeforeAckAt; // a zero byte as a write of its own before this block's reply
     bool splitFinished = false;         // the finished reply as its value, then "FZ"
+    std::optional<int> finishAt;        // answer this block with the finished reply, as if it were the last
     bool noIdentity = false;            // leave "VERS" unanswered
     bool splitIdentity = false;         // the identity reply as two writes, cut after "KORVA"
 };
@@ -42,7 +43,7 @@ enum class EventKind {
     WrongAck,         // block `block` is answered with the wrong value `crc`
     WentSilent,       // block `block` and everything after it stay unanswered
     HangUp,           // block `block` arrived and the line is to be closed
-    Finished,         // the last block arrived and the finished reply goes out
+    Finished,         // the last block (or the finishAt one) arrived and the finished reply goes out
     Started,          // "PUSK" arrived: the update is complete
     Unexpected,       // `bytes` fit no step of the exchange and were dropped
 };

@@ -125,6 +125,26 @@ TEST(Summary, JsonLineCarriesEveryFieldEscaped)
               R"("blocks":0,"seconds":null,"result":"open-failed","reason":"no port\n"})");
 }
 
+TEST(Summary, JsonStringsAreValidUtf8WithOtherBytesWrittenOut)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"/dev/ttyUSB0", R"("/dev/ttyUSB0")"},
+        {"\xD0\x9F\xE2\x82\xAC\xF0\x9F\x98\x80", "\"\xD0\x9F\xE2\x82\xAC\xF0\x9F\x98\x80\""},  // П, €, an emoji
+        {"/tmp/no\xFFsuch", R"("/tmp/no\\xFFsuch")"},
+        {"\x80\xBF", R"("\\x80\\xBF")"},                            // continuation bytes alone
+        {"\xC0\x80", R"("\\xC0\\x80")"},                            // an overlong zero
+        {"\xE0\x80\xAF", R"("\\xE0\\x80\\xAF")"},                  // an overlong slash
+        {"\xED\xA0\x80", R"("\\xED\\xA0\\x80")"},                  // a surrogate
+        {"\xF4\x90\x80\x80", R"("\\xF4\\x90\\x80\\x80")"},        // past U+10FFFF
+        {"\xE2\x82", R"("\\xE2\\x82")"},                            // cut short at the end
+        {"\xE2\x82z", R"("\\xE2\\x82z")"},                          // cut short by ASCII
+        {"\xF4\x8F\xBF\xBF\xEF\xBF\xBF", "\"\xF4\x8F\xBF\xBF\xEF\xBF\xBF\""},  // the highest ones
+        {std::string("a\0\x7F\"\\\n", 6), R"("a\u0000\u007F\"\\\n")"},
+    };
+    for (const auto& [bytes, literal] : cases)
+        EXPECT_EQ(jsonString(bytes), literal) << bytes;
+}
+
 TEST(ProgressDisplay, LinesShowPercentBytesRateAndTimeLeft)
 {
     EXPECT_EQ(ProgressDisplay::barLine({0, 0, 0.0}, 130048),
@@ -194,6 +214,10 @@ TEST(Reasons, EachFailureSaysWhatToDo)
     early.beforeStart = true;
     early.replyHex = "2038";
     EXPECT_NE(transferFailureReason(early).find("before the first block"), std::string::npos);
+    EXPECT_EQ(finishedEarlyReason({2, 512, 0.1}),
+              "the device declared the update finished after block 2 of 508, with only 512 of 130048 bytes "
+              "acknowledged; it was not told to start the incomplete image: restart it into its bootloader "
+              "and try again; if it finishes early again, this image is not for this device");
     TransferFailure pastLast;
     pastLast.block = 509;
     pastLast.replyHex = "465A";

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <csignal>
 #include <fstream>
@@ -46,11 +48,29 @@ std::string embeddedImageSha256()
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString();
 }
 
-// The emulator on a port map of its own, with its report in a file.
+// The JSON summary line, parsed by a real JSON parser, which also refuses
+// text that is not UTF-8; an empty object when it does not parse.
+QJsonObject parsedSummary(const std::string& out)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(out), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString() << ": " << out;
+    EXPECT_TRUE(document.isObject()) << out;
+    return document.object();
+}
+
+std::string text(const QJsonObject& summary, const char* key)
+{
+    return summary.value(QLatin1String(key)).toString().toStdString();
+}
+
+// The emulator on a port map of its own, with its report in a file. The port
+// map is the temporary directory itself, or portMapName made inside it.
 class Emulator {
 public:
-    explicit Emulator(std::vector<std::string> options)
+    explicit Emulator(std::vector<std::string> options, const std::string& portMapName = {})
         : report_(dir_.path() + "/report.json"),
+          portMapGiven_(portMapName.empty() ? dir_.path() : dir_.path() + "/" + portMapName),
           process_(KORV_DEVSIM_PROGRAM, withReport(std::move(options)))
     {
         for (int i = 0; i < 3; ++i) {
@@ -79,12 +99,13 @@ public:
 private:
     std::vector<std::string> withReport(std::vector<std::string> options) const
     {
-        options.insert(options.end(), {"--port-map", dir_.path(), "--report", report_});
+        options.insert(options.end(), {"--port-map", portMapGiven_, "--report", report_});
         return options;
     }
 
     test::TempDir dir_;
     std::string report_;
+    std::string portMapGiven_;
     test::Process process_;
     std::string portMap_;
 };
@@ -177,10 +198,128 @@ INSTANTIATE_TEST_SUITE_P(
                   "the device answered block 3 of 508 with 00 where"},
         FaultCase{"split_finished_reply", {"--split-finished"}, {}, 1,
                   "the device did not finish after the last block: its reply (465A in hex)"},
+        FaultCase{"early_finish", {"--finish-at", "1"}, {}, 5,
+                  "the device declared the update finished after block 2 of 508, with only 512 of 130048 "
+                  "bytes acknowledged; it was not told to start"},
         FaultCase{"no_identity", {"--no-identity"}, {"--timeout", "1"}, 4,
                   "no Korvantemis device answered on COM1 "},
         FaultCase{"split_identity", {"--split-identity"}, {"--timeout", "1"}, 4, "(last reply: \"NTEMIS KV-12 8.6\")"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A finished reply before the last block: the summary holds what the device
+// acknowledged, and the device is not told to start an image that is not all there.
+TEST(FlashProgram, EarlyFinishReportsOnlyWhatWasAcknowledged)
+{
+    struct Case {
+        const char* finishAt;
+        int blocks;
+    };
+    for (const Case& c : {Case{"0", 1}, Case{"506", 507}}) {
+        SCOPED_TRACE(c.finishAt);
+        Emulator emulator({"--finish-at", c.finishAt});
+        ASSERT_TRUE(emulator.ready());
+        const test::Ran ran = flash(emulator, {"--json", "COM1"});
+        EXPECT_EQ(ran.status, 5) << ran.err;
+        const QJsonObject summary = parsedSummary(ran.out);
+        EXPECT_EQ(summary.value("blocks").toInt(), c.blocks) << ran.out;
+        EXPECT_EQ(summary.value("bytes").toInt(), c.blocks * 256) << ran.out;
+        EXPECT_EQ(text(summary, "result"), "finished-early");
+        EXPECT_TRUE(contains(text(summary, "reason"), "finished after block " + std::to_string(c.blocks) + " of 508"))
+            << ran.out;
+        EXPECT_FALSE(contains(ran.err, "Updated")) << ran.err;
+
+        const std::string report = emulator.stop();
+        EXPECT_TRUE(contains(report, "\"bytes\":" + std::to_string(c.blocks * 256) + ",")) << report;
+        EXPECT_TRUE(contains(report, "\"pusk\":false")) << report;
+    }
+}
+
+// Port paths and device text with bytes that are not UTF-8 still give valid
+// JSON: UTF-8 stays, the device's Windows-1251 text is converted, and any
+// other byte is written as \xNN.
+TEST(FlashProgram, JsonIsValidUtf8WhateverTheBytes)
+{
+    // "Датчик" and "я" in Windows-1251, a byte it leaves undefined, a control byte, a quote, a backslash.
+    const std::string name = "\xC4\xE0\xF2\xF7\xE8\xEA\xFF\x98\x01\"\\";
+    const std::string nameUtf8 = "Датчикя\xEF\xBF\xBD\x01\"\\";
+
+    {
+        Emulator emulator({"--name", name}, "ports\xFF");
+        ASSERT_TRUE(emulator.ready());
+        const test::Ran ran = flash(emulator, {"--json", "COM1"});
+        ASSERT_EQ(ran.status, 0) << ran.err;
+        const QJsonObject summary = parsedSummary(ran.out);
+        std::string path = emulator.portMap() + "/COM1";
+        path.replace(path.find('\xFF'), 1, "\\xFF");
+        EXPECT_EQ(text(summary, "path"), path) << ran.out;
+        EXPECT_EQ(text(summary, "device"), nameUtf8) << ran.out;
+        EXPECT_EQ(text(summary, "reply"), "KORVANTEMIS " + nameUtf8 + " 8.6") << ran.out;
+    }
+    {
+        Emulator emulator({"--name", name, "--split-identity"});
+        ASSERT_TRUE(emulator.ready());
+        const test::Ran ran = flash(emulator, {"--json", "--timeout", "1", "COM1"});
+        EXPECT_EQ(ran.status, 4) << ran.err;
+        const QJsonObject summary = parsedSummary(ran.out);
+        EXPECT_TRUE(contains(text(summary, "reason"),
+                             "(last reply: \"NTEMIS Датчикя\xEF\xBF\xBD\\x01\"\\\\ 8.6\")"))
+            << ran.out;
+    }
+    {
+        test::TempDir dir;
+        const std::string missing = dir.path() + "/no\xFFsuch";
+        const test::Ran ran = test::run(KORV_FLASH_PROGRAM, {"--json", "--device", missing}, {}, kRunLimit);
+        EXPECT_EQ(ran.status, 3) << ran.err;
+        const QJsonObject summary = parsedSummary(ran.out);
+        const std::string shown = dir.path() + "/no\\xFFsuch";
+        EXPECT_EQ(text(summary, "port"), shown) << ran.out;
+        EXPECT_EQ(text(summary, "path"), shown) << ran.out;
+        EXPECT_TRUE(contains(text(summary, "reason"), "cannot open " + shown + ": no such device")) << ran.out;
+    }
+}
+
+// Standard output that cannot take what is meant for it is an error of its
+// own, never a silent success; a failure keeps its own status. With standard
+// output closed, nothing meant for it reaches the serial port either: the
+// device gets exactly the image.
+TEST(FlashProgram, StandardOutputThatCannotBeWrittenIsAnError)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* redirect;
+        int status;
+        const char* message;
+        bool updates;
+    };
+    const Case cases[] = {
+        {"summary into a full device", {"--json", "COM1"}, ">/dev/full", 6,
+         "cannot write standard output (No space left on device); the run ended as updated", true},
+        {"messages into a closed output", {"COM1"}, ">&-", 6,
+         "cannot write standard output (Bad file descriptor); the run ended as updated", true},
+        {"a failure keeps its status", {"--json", "COM9"}, ">/dev/full", 3,
+         "cannot write standard output (No space left on device); the run ended as open-failed", false},
+        {"listing", {"--list"}, ">/dev/full", 6,
+         "cannot write standard output (No space left on device); the port listing is lost", false},
+        {"help", {"--help"}, ">/dev/full", 6,
+         "cannot write standard output (No space left on device); the help text is lost", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Emulator emulator({});
+        ASSERT_TRUE(emulator.ready());
+        std::vector<std::string> args{"-c", std::string("exec \"$0\" \"$@\" ") + c.redirect, KORV_FLASH_PROGRAM};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const test::Ran ran = test::run("/bin/sh", args, {"KORVANTEMIS_PORT_MAP=" + emulator.portMap()}, kRunLimit);
+        EXPECT_EQ(ran.status, c.status) << ran.err;
+        EXPECT_TRUE(contains(ran.err, std::string("korvantemis-flash: ") + c.message)) << ran.err;
+        if (c.updates) {
+            const std::string report = emulator.stop();
+            EXPECT_TRUE(contains(report, "\"sha256\":\"" + embeddedImageSha256() + "\"")) << report;
+            EXPECT_TRUE(contains(report, "\"pusk\":true")) << report;
+        }
+    }
+}
 
 TEST(FlashProgram, PortsThatCannotBeOpenedAreNamedWithTheReason)
 {

@@ -300,6 +300,25 @@ TEST(DeviceModelFaults, EachFaultChangesOnlyItsOwnReply) {
     }
 }
 
+TEST(DeviceModelFaults, FinishesEarlyAtTheChosenBlockAndThenWaitsForTheStart) {
+    DeviceOptions options;
+    options.finishAt = 1;
+    DeviceModel model = identified(options);
+    const std::string image = patternImage();
+    EXPECT_EQ(joined(model.feed(image.substr(0, kBlockSize))),
+              ackOf(crc16Modbus(image.substr(0, kBlockSize))));
+    const Output finished = model.feed(image.substr(kBlockSize, kBlockSize));
+    EXPECT_EQ(joined(finished), ackOf(crc16Modbus(image.substr(0, 2 * kBlockSize))) + "FZ");
+    EXPECT_TRUE(hasEvent(finished, EventKind::Finished));
+    EXPECT_EQ(model.stage(), DeviceModel::Stage::AwaitingStart);
+    // Further image bytes are no step of the exchange any more.
+    const Output more = model.feed(image.substr(2 * kBlockSize, kBlockSize));
+    EXPECT_TRUE(more.writes.empty());
+    EXPECT_TRUE(hasEvent(more, EventKind::Unexpected));
+    EXPECT_TRUE(hasEvent(model.feed("PUSK"), EventKind::Started));
+    EXPECT_EQ(model.image().size(), static_cast<std::size_t>(2 * kBlockSize));
+}
+
 TEST(DeviceModelFaults, WithheldIdentityLeavesTheDeviceWaitingForIt) {
     DeviceOptions options;
     options.noIdentity = true;
