@@ -47,6 +47,7 @@ const char* const kUsageText =
     "  --json            print one JSON summary line on standard output; messages\n"
     "                    and progress go to standard error\n"
     "  --help            show this text\n"
+    "  --version         show the program's version\n"
     "\n"
     "Exit status:\n"
     "  0    updated (with --identify: identified)\n"
@@ -91,6 +92,9 @@ ParsedOptions parseOptions(const std::vector<std::string_view>& args)
 
         if (arg == "--help" || arg == "-h") {
             options.action = Options::Action::Help;
+            return {options, {}};
+        } else if (arg == "--version") {
+            options.action = Options::Action::Version;
             return {options, {}};
         } else if (arg == "--list") {
             list = true;

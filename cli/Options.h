@@ -9,7 +9,7 @@
 namespace korv::cli {
 
 struct Options {
-    enum class Action { Flash, Identify, List, Help };
+    enum class Action { Flash, Identify, List, Help, Version };
     Action action = Action::Flash;
     std::string port;    // "COM<n>", or empty when a device path is given
     std::string device;  // a device path, or empty when a port name is given

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <string>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "cli/FlashCommand.h"
 #include "cli/InterruptWatcher.h"
 #include "cli/Options.h"
+#include "version/Version.h"
 
 namespace {
 
@@ -56,6 +58,9 @@ int main(int argc, char** argv)
     case Options::Action::Help:
         out.write(kUsageText);
         return out.settle(kUpdated, "the help text is lost");
+    case Options::Action::Version:
+        out.write(std::string("korvantemis-flash ") + korv::kProjectVersion + "\n");
+        return out.settle(kUpdated, "the version is lost");
     case Options::Action::List:
         return runList(out);
     default:

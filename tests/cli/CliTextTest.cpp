@@ -42,6 +42,7 @@ TEST(FlasherOptions, AcceptedCommandLines)
         {{"/dev/ttyS4", "--timeout", "10"}, Options::Action::Flash, "", "/dev/ttyS4", 10000ms, false},
         {{"--list"}, Options::Action::List, "", "", 3000ms, false},
         {{"COM3", "--help"}, Options::Action::Help, "COM3", "", 3000ms, false},
+        {{"--version", "COM3"}, Options::Action::Version, "", "", 3000ms, false},
     };
     for (const GoodArgs& c : cases) {
         const ParsedOptions parsed = parse(c.args);

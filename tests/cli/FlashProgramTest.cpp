@@ -18,6 +18,7 @@
 #include "image/ImageStore.h"
 #include "support/Process.h"
 #include "support/Pty.h"
+#include "version/Version.h"
 
 namespace korv {
 namespace {
@@ -282,6 +283,13 @@ TEST(FlashProgram, JsonIsValidUtf8WhateverTheBytes)
 // own, never a silent success; a failure keeps its own status. With standard
 // output closed, nothing meant for it reaches the serial port either: the
 // device gets exactly the image.
+TEST(FlashProgram, VersionIsTheProjectsOwn)
+{
+    const test::Ran ran = test::run(KORV_FLASH_PROGRAM, {"--version"}, {}, kRunLimit);
+    EXPECT_EQ(ran.status, 0) << ran.err;
+    EXPECT_EQ(ran.out, std::string("korvantemis-flash ") + kProjectVersion + "\n");
+}
+
 TEST(FlashProgram, StandardOutputThatCannotBeWrittenIsAnError)
 {
     struct Case {
@@ -303,6 +311,8 @@ TEST(FlashProgram, StandardOutputThatCannotBeWrittenIsAnError)
          "cannot write standard output (No space left on device); the port listing is lost", false},
         {"help", {"--help"}, ">/dev/full", 6,
          "cannot write standard output (No space left on device); the help text is lost", false},
+        {"version", {"--version"}, ">/dev/full", 6,
+         "cannot write standard output (No space left on device); the version is lost", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
