@@ -621,6 +621,17 @@ int run(const Config& config) {
             fail("cannot wait for input");
         }
         if (fds[0].revents != 0) {
+            // Bytes the program wrote before the signal was sent count: a
+            // "PUSK" written just before it must show in the report.
+            int waiting = 0;
+            while (!emulator.ending() && ioctl(pty.master(), FIONREAD, &waiting) == 0 && waiting > 0) {
+                const ssize_t n = read(pty.master(), buffer,
+                                       std::min(sizeof buffer, static_cast<std::size_t>(waiting)));
+                if (n <= 0) {
+                    break;
+                }
+                emulator.take(std::string_view(buffer, static_cast<std::size_t>(n)), Clock::now());
+            }
             log("stopped by a signal");
             emulator.reportUnreported();
             return 0;

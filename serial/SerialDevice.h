@@ -48,6 +48,10 @@ public:
     virtual SerialError configure(const LineSettings& settings) = 0;
     // Drops whatever waits in the input and output queues.
     virtual SerialError discardQueues() = 0;
+    // Drops only what waits in the input queue. After a drain the output
+    // queue is empty, and discarding it may still lose bytes in flight (a
+    // pseudo-terminal drops what its far end has not taken yet).
+    virtual SerialError discardInput() = 0;
 
     enum class Wake { Input, Stopped, Gone };
     // Waits without a time limit until bytes are waiting, cancel() is

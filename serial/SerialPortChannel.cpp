@@ -18,6 +18,16 @@ constexpr std::chrono::milliseconds kWriteTimeoutPerByte{100};
 // The longest a drain waits: the output queue of a USB adapter holds a few
 // kilobytes, under a second at the line's rate.
 constexpr std::chrono::milliseconds kDrainTimeout{2000};
+// Closing lets the bytes already written leave first, for at most what a
+// full output queue (the kernel's transmit buffer, one page) needs at the
+// line's rate, plus a margin for an adapter's own buffer; usually the queue
+// is empty long before.
+constexpr std::size_t kOutputQueueBytes = 4096;
+constexpr unsigned kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+constexpr std::chrono::milliseconds kCloseDrainMargin{100};
+constexpr std::chrono::milliseconds kCloseDrainLimit =
+    std::chrono::milliseconds(kOutputQueueBytes * kBitsPerByte * 1000 / LineSettings{}.bitRate + 1)
+    + kCloseDrainMargin;
 
 // One opening of the port, from a successful open to its close. The reader
 // thread and every write belong to one session; once it has ended they touch
@@ -143,6 +153,14 @@ struct SerialPortChannel::Impl {
             std::lock_guard lock(session->mutex);
             session->ended = true;
         }
+        // From here no write of this session reaches the device (they check
+        // ended under writeMutex); what was written before may still be on
+        // its way, such as the "PUSK" that starts the device, and leaves first.
+        bool drained;
+        {
+            std::lock_guard lock(session->writeMutex);
+            drained = session->device->drain(kCloseDrainLimit) == SerialError::None;
+        }
         session->device->cancel();
         {
             // The reader's I/O calls return at once after cancel(), so this
@@ -153,7 +171,12 @@ struct SerialPortChannel::Impl {
         {
             std::lock_guard lock(session->writeMutex);
             session->gathered.clear();
-            session->device->discardQueues();
+            // What could not leave in time is dropped, so that closing the
+            // descriptor does not wait for it.
+            if (drained)
+                session->device->discardInput();
+            else
+                session->device->discardQueues();
             session->device.reset();
         }
         retired.push_back(std::move(session));

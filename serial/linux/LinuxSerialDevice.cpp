@@ -115,6 +115,11 @@ public:
         return tcflush(fd_, TCIOFLUSH) == 0 ? SerialError::None : errorFromErrno(errno);
     }
 
+    SerialError discardInput() override
+    {
+        return tcflush(fd_, TCIFLUSH) == 0 ? SerialError::None : errorFromErrno(errno);
+    }
+
     Wake waitForInput() override
     {
         pollfd fds[2] = {{fd_, POLLIN, 0}, {stop_, POLLIN, 0}};

@@ -65,6 +65,7 @@ public:
         return line_.configureGives;
     }
     SerialError discardQueues() override { return line_.discardGives; }
+    SerialError discardInput() override { return line_.discardGives; }
     Wake waitForInput() override
     {
         std::unique_lock lock(line_.mutex);
