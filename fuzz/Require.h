@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace korv::fuzz {
+
+// A broken rule is a finding: it ends the run the way a crash does, so that
+// libFuzzer keeps the input that showed it.
+inline void require(bool holds, const char* rule)
+{
+    if (!holds) {
+        std::fprintf(stderr, "rule broken: %s\n", rule);
+        std::abort();
+    }
+}
+
+} // namespace korv::fuzz
