@@ -131,8 +131,7 @@ int runFlash(const Options& options, InterruptWatcher& interrupts, StandardOutpu
         ports = PortMap::fromSystem();
         const std::optional<std::string> path = ports.deviceFor(options.port);
         if (!path)
-            return report.end(summary, Outcome::OpenFailed,
-                              "there is no port " + options.port + " on this machine (--list shows the ports)");
+            return report.end(summary, Outcome::OpenFailed, noSuchPortReason(options.port));
         summary.path = *path;
     }
     const std::string where = summary.port == summary.path ? summary.path

@@ -5,6 +5,25 @@
 #include "update/Transfer.h"
 
 namespace korv::cli {
+namespace {
+
+// The README section, under its Troubleshooting heading, for the user who
+// needs more than the message.
+std::string seeReadme(const std::string& section)
+{
+    return "; see \"" + section + "\" under Troubleshooting in the README";
+}
+
+bool heldByModemManager(const std::vector<PortHolder>& holders)
+{
+    for (const PortHolder& holder : holders) {
+        if (holder.command == "ModemManager")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 std::string holdersText(const std::vector<PortHolder>& holders)
 {
@@ -30,17 +49,21 @@ std::string openFailureReason(const OpenFailure& f)
     const std::string where = f.port == f.path ? f.path : f.port + " (" + f.path + ")";
     switch (f.probe) {
     case SerialError::NotFound:
-        return "cannot open " + where + ": no such device; is the adapter plugged in?";
+        return "cannot open " + where + ": no such device; is the adapter plugged in?"
+               + seeReadme("The port is missing");
     case SerialError::Busy: {
         const std::string held = holdersText(f.holders);
         return "cannot open " + where + ": the port is in use by another program"
-               + (held.empty() ? std::string() : " (" + held + ")") + "; close it and try again";
+               + (held.empty() ? std::string() : " (" + held + ")") + "; close it and try again"
+               + seeReadme(heldByModemManager(f.holders) ? "Busy right after plugging in: ModemManager"
+                                                         : "In use by another program");
     }
     case SerialError::AccessDenied:
         if (f.inGroup)
             return "cannot open " + where + ": permission denied, although you are in the group '"
-                   + f.group + "'";
-        return "cannot open " + where + ": permission denied; " + groupHint(f.group);
+                   + f.group + "'" + seeReadme("Permission denied");
+        return "cannot open " + where + ": permission denied; " + groupHint(f.group)
+               + seeReadme("Permission denied");
     case SerialError::NotATerminal:
         return "cannot open " + where + ": not a serial port";
     case SerialError::None:
@@ -49,6 +72,12 @@ std::string openFailureReason(const OpenFailure& f)
     default:
         return "cannot open " + where + ": the system refused it";
     }
+}
+
+std::string noSuchPortReason(const std::string& port)
+{
+    return "there is no port " + port + " on this machine (--list shows the ports)"
+           + seeReadme("The port is missing");
 }
 
 std::string notIdentifiedReason(const std::string& port, std::chrono::milliseconds timeout,

@@ -26,6 +26,9 @@ struct OpenFailure {
 };
 std::string openFailureReason(const OpenFailure& failure);
 
+// A port name the port map does not have.
+std::string noSuchPortReason(const std::string& port);
+
 std::string notIdentifiedReason(const std::string& port, std::chrono::milliseconds timeout,
                                 const std::string& lastReplyPrintable);
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -184,15 +187,20 @@ TEST(Reasons, EachFailureSaysWhatToDo)
 {
     const OpenFailure busy{"COM7", "/dev/ttyUSB0", SerialError::Busy, {{4711, "minicom"}}, {}, false};
     EXPECT_EQ(openFailureReason(busy), "cannot open COM7 (/dev/ttyUSB0): the port is in use by another "
-                                       "program (held by minicom (pid 4711)); close it and try again");
+                                       "program (held by minicom (pid 4711)); close it and try again; see "
+                                       "\"In use by another program\" under Troubleshooting in the README");
     const OpenFailure denied{"/dev/ttyS0", "/dev/ttyS0", SerialError::AccessDenied, {}, "dialout", false};
     EXPECT_EQ(openFailureReason(denied),
               "cannot open /dev/ttyS0: permission denied; join the group 'dialout' (sudo usermod -aG "
-              "dialout \"$USER\"), then log out and in again");
+              "dialout \"$USER\"), then log out and in again; see \"Permission denied\" under "
+              "Troubleshooting in the README");
     const OpenFailure gone{"COM33", "/dev/ttyUSB0", SerialError::NotFound, {}, {}, false};
     EXPECT_NE(openFailureReason(gone).find("no such device"), std::string::npos);
     const OpenFailure settings{"COM1", "/dev/ttyS0", SerialError::None, {}, {}, false};
     EXPECT_NE(openFailureReason(settings).find("38462 bit/s 8N1"), std::string::npos);
+
+    EXPECT_EQ(noSuchPortReason("COM33"), "there is no port COM33 on this machine (--list shows the ports); "
+                                         "see \"The port is missing\" under Troubleshooting in the README");
 
     EXPECT_EQ(notIdentifiedReason("COM7", 2500ms, ""),
               "no Korvantemis device answered on COM7 within 2.5 s (no reply at all); check the cable "
@@ -226,6 +234,46 @@ TEST(Reasons, EachFailureSaysWhatToDo)
               std::string::npos);
 }
 
+
+// Each open failure names the README section about it, by a heading that is there.
+TEST(Reasons, ReadmeSectionsNamedExist)
+{
+    std::ifstream file(KORV_README);
+    ASSERT_TRUE(file) << KORV_README;
+    const std::string readme{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string troubleshooting = "\n## Troubleshooting\n";
+    const std::size_t start = readme.find(troubleshooting);
+    ASSERT_NE(start, std::string::npos);
+    const std::size_t end = readme.find("\n## ", start + troubleshooting.size());
+    const std::string section = readme.substr(start, end == std::string::npos ? end : end - start);
+
+    const struct {
+        std::string reason;
+        const char* heading;
+    } cases[] = {
+        {openFailureReason({"COM33", "/dev/ttyUSB0", SerialError::AccessDenied, {}, "dialout", false}),
+         "Permission denied"},
+        {openFailureReason({"COM33", "/dev/ttyUSB0", SerialError::AccessDenied, {}, "dialout", true}),
+         "Permission denied"},
+        {openFailureReason({"COM33", "/dev/ttyUSB0", SerialError::Busy, {{812, "ModemManager"}}, {}, false}),
+         "Busy right after plugging in: ModemManager"},
+        {openFailureReason({"COM33", "/dev/ttyUSB0", SerialError::Busy, {{4711, "minicom"}}, {}, false}),
+         "In use by another program"},
+        {openFailureReason({"COM33", "/dev/ttyUSB0", SerialError::Busy, {}, {}, false}),
+         "In use by another program"},
+        {openFailureReason({"COM33", "/dev/ttyUSB0", SerialError::NotFound, {}, {}, false}),
+         "The port is missing"},
+        {noSuchPortReason("COM33"), "The port is missing"},
+    };
+    const std::regex pointer("; see \"([^\"]+)\" under Troubleshooting in the README$");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(c.reason, match, pointer));
+        EXPECT_EQ(match[1], c.heading);
+        EXPECT_NE(section.find("\n### " + std::string(c.heading) + "\n"), std::string::npos);
+    }
+}
 TEST(PortListing, EachPortWithItsStateAndWhatItIs)
 {
     std::vector<ListedPort> ports;
