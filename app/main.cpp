@@ -25,9 +25,14 @@ void showInfo()
 
 int main(int argc, char** argv)
 {
-    // Looked at before Qt takes its own options out of the arguments.
     const bool info = korv::asksForInfo(argc, argv);
-    QApplication app(argc, argv);
+    // The toolkit gets the program's name and nothing else: the arguments
+    // are the program's own, and only "/ih" means anything. Toolkit options
+    // such as -reverse or -style would otherwise change the window.
+    char fallbackName[] = "korvantemis-bootloader";
+    int toolkitArgc = 1;
+    char* toolkitArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
+    QApplication app(toolkitArgc, toolkitArgv);
     if (info) {
         showInfo();
         return 0;

@@ -14,7 +14,13 @@ Operation Control::setVisible()
 {
     return [this](TData v) {
         const bool on = v.isSet();
-        onWindow([&] { widget_->setVisible(on); });
+        onWindow([&] {
+            if (!on)
+                parkFocusIfHeld();
+            widget_->setVisible(on);
+            if (on)
+                becameUsable();
+        });
     };
 }
 
@@ -22,13 +28,39 @@ Operation Control::setEnabled()
 {
     return [this](TData v) {
         const bool on = v.isSet();
-        onWindow([&] { widget_->setEnabled(on); });
+        onWindow([&] {
+            if (!on)
+                parkFocusIfHeld();
+            widget_->setEnabled(on);
+            if (on)
+                becameUsable();
+        });
     };
+}
+
+void Control::parkFocusIfHeld()
+{
+    // Left to itself the toolkit hands the focus on to the next control, and
+    // a text field given the focus that way shows its whole text selected.
+    // The window itself holds it instead, until a button takes it.
+    QWidget* focused = widget_->window()->focusWidget();
+    if (focused != nullptr && (focused == widget_ || widget_->isAncestorOf(focused)))
+        widget_->window()->setFocus(Qt::OtherFocusReason);
 }
 
 Button::Button(WindowDispatcher& dispatcher, QPushButton* button) : Control(dispatcher, button)
 {
     QObject::connect(button, &QPushButton::clicked, button, [this] { click.fire(TData(std::int32_t{0})); });
+}
+
+void Button::becameUsable()
+{
+    // A button that becomes usable takes the focus the window holds, so
+    // that the keyboard goes on where the user is expected to go next.
+    QWidget* w = widget();
+    QWidget* focused = w->window()->focusWidget();
+    if ((focused == nullptr || focused == w->window()) && w->isEnabled() && w->isVisibleTo(w->window()))
+        w->setFocus(Qt::OtherFocusReason);
 }
 
 StatusField::StatusField(WindowDispatcher& dispatcher, QLineEdit* field) : Control(dispatcher, field) {}
@@ -49,8 +81,7 @@ Operation StatusField::setText()
 PortList::PortList(WindowDispatcher& dispatcher, QComboBox* box) : Control(dispatcher, box)
 {
     // activated comes from the user's choice with mouse or keyboard, never
-    // from typing; Enter in the text part is swallowed by the window so a
-    // typed name that equals an entry does not select it.
+    // from typing (the box itself sees to that).
     QObject::connect(box, &QComboBox::activated, box, [this](int index) {
         if (index >= 0 && static_cast<std::size_t>(index) < entries_.size())
             entryChosen.fire(TData(entries_[static_cast<std::size_t>(index)]));
@@ -82,10 +113,18 @@ Operation ProgressBar::setPosition()
 {
     return [this](TData v) {
         const std::int32_t position = v.toInt();
-        onWindow([&] {
+        const auto move = [this, position] {
             auto* bar = static_cast<QProgressBar*>(widget());
             bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
-        });
+        };
+        // The transfer moves the bar once per block, right before it sends
+        // the next block: waiting for the window thread (busy painting, say)
+        // would hold the block back. The request goes into the same queue as
+        // every other, so the window's changes keep their order.
+        if (dispatcher_.onWindowThread())
+            onWindow(move);
+        else
+            dispatcher_.post(move);
     };
 }
 

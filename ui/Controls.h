@@ -23,6 +23,9 @@ namespace korv {
 class Control {
 public:
     Control(WindowDispatcher& dispatcher, QWidget* widget) : dispatcher_(dispatcher), widget_(widget) {}
+    virtual ~Control() = default;
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
 
     Operation setVisible();  // off only for the integer 0
     Operation setEnabled();
@@ -31,9 +34,12 @@ public:
 
 protected:
     void onWindow(const std::function<void()>& fn) { dispatcher_.call(fn); }
+    // Window thread: after the control has been shown or enabled.
+    virtual void becameUsable() {}
     WindowDispatcher& dispatcher_;
 
 private:
+    void parkFocusIfHeld();
     QWidget* widget_;
 };
 
@@ -42,6 +48,9 @@ class Button : public Control {
 public:
     Button(WindowDispatcher& dispatcher, QPushButton* button);
     EventOut click;
+
+protected:
+    void becameUsable() override;
 };
 
 // The read-only status field: set text replaces the whole text and keeps the
@@ -67,7 +76,9 @@ private:
 class ProgressBar : public Control {
 public:
     ProgressBar(WindowDispatcher& dispatcher, QProgressBar* bar);
-    Operation setPosition();  // the value as an integer, kept within the bar's range
+    // The value as an integer, kept within the bar's range. From another
+    // thread the request is queued without waiting for it to run.
+    Operation setPosition();
 };
 
 // The hidden field that stores the running check value. Its text lives in a

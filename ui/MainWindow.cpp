@@ -1,9 +1,11 @@
 #include "ui/MainWindow.h"
 
+#include <algorithm>
+
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -26,6 +28,40 @@ constexpr int kClientHeight = 135;
 constexpr QPoint kFramePosition{200, 200};
 constexpr int kProgressMaximum = 507;
 const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// What the user does with mouse, keyboard, pen or touch. Leaving a control
+// is not among them: it only ends a highlight.
+bool isInputEvent(QEvent::Type type)
+{
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::ContextMenu:
+    case QEvent::InputMethod:
+    case QEvent::Enter:
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        return true;
+    default:
+        return false;
+    }
+}
 
 constexpr Cp1251Literal kTitle("Korvantemis bootloader");
 constexpr Cp1251Literal kWrite("Записать");
@@ -85,6 +121,7 @@ MainWindow::MainWindow()
     move(kFramePosition);
     paintBackground(this, QPalette::Window, buttonFace(this));
     buildControls();
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
 MainWindow::~MainWindow()
@@ -119,10 +156,6 @@ void MainWindow::buildControls()
     auto* ports = new PortListBox(this);
     ports->setGeometry(10, 10, 85, 24);
     ports->setFont(programFont(8));
-    ports->setEditable(true);
-    ports->setInsertPolicy(QComboBox::NoInsert);
-    ports->setCompleter(nullptr);
-    ports->lineEdit()->installEventFilter(this);
     portList_ = std::make_unique<PortList>(*dispatcher_, ports);
 
     auto* progress = new QProgressBar(this);
@@ -210,9 +243,43 @@ Operation MainWindow::setEnabledOp()
         dispatcher_->call([&] {
             if (!on)
                 enabledPosition_ = pos();
-            setEnabled(on);
+            inputRefused_ = !on;
         });
     };
+}
+
+bool MainWindow::owns(const QObject* object) const
+{
+    // What the window system sends goes to a toolkit window first; the
+    // widget it stands for tells whose it is.
+    if (object->isWindowType()) {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        const auto shows = [&](const QWidget* w) { return w->windowHandle() == object; };
+        const auto found = std::find_if(windows.begin(), windows.end(), shows);
+        if (found == windows.end())
+            return false;
+        object = *found;
+    } else if (!object->isWidgetType()) {
+        return false;
+    }
+    // Parents are followed across window boundaries, so the port list's
+    // drop-down counts as the window's own.
+    for (const QObject* o = object; o != nullptr; o = o->parent()) {
+        if (o == this)
+            return true;
+    }
+    return false;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // A disabled window takes no input, as a disabled top-level window does
+    // on Windows: its controls are not disabled one by one, so they keep
+    // their look (a disabled widget would turn grey). Input is refused where
+    // it enters, before a press could move the focus.
+    if (inputRefused_ && isInputEvent(event->type()) && owns(watched))
+        return true;
+    return QWidget::eventFilter(watched, event);
 }
 
 Operation MainWindow::closeOp()
@@ -232,7 +299,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         return;
     }
     // A disabled window cannot be closed by the user.
-    if (!isEnabled() && !programClose_) {
+    if (inputRefused_ && !programClose_) {
         event->ignore();
         return;
     }
@@ -266,7 +333,7 @@ void MainWindow::beginSystemMove()
 void MainWindow::changeEvent(QEvent* event)
 {
     // A disabled window cannot be minimised by the user.
-    if (event->type() == QEvent::WindowStateChange && !isEnabled() && isMinimized())
+    if (event->type() == QEvent::WindowStateChange && inputRefused_ && isMinimized())
         QMetaObject::invokeMethod(this, [this] { showNormal(); }, Qt::QueuedConnection);
     QWidget::changeEvent(event);
 }
@@ -274,9 +341,9 @@ void MainWindow::changeEvent(QEvent* event)
 void MainWindow::moveEvent(QMoveEvent* event)
 {
     // Nor moved: the window manager's move is undone.
-    if (!isEnabled() && isVisible() && pos() != enabledPosition_)
+    if (inputRefused_ && isVisible() && pos() != enabledPosition_)
         QMetaObject::invokeMethod(this, [this] {
-            if (!isEnabled())
+            if (inputRefused_)
                 move(enabledPosition_);
         }, Qt::QueuedConnection);
     QWidget::moveEvent(event);
@@ -293,16 +360,5 @@ bool MainWindow::event(QEvent* event)
     return QWidget::event(event);
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
-    // Enter in the port list's text part would select an entry equal to the
-    // typed text; typing must choose nothing.
-    if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter)
-            return true;
-    }
-    return QWidget::eventFilter(watched, event);
-}
 
 } // namespace korv

@@ -23,9 +23,11 @@ public:
 
     WindowDispatcher& dispatcher() { return *dispatcher_; }
 
-    // The window's own operations, from any thread.
+    // The window's own operations, from any thread. Disabled, the window
+    // takes no input from the user, and its controls keep their look.
     Operation setEnabledOp();
     Operation closeOp();
+    bool acceptsInput() const { return !inputRefused_; }
 
     EventOut startUp;     // once, before the window is first shown
     EventOut closed;      // the close event: once, whatever closes the window
@@ -61,6 +63,8 @@ protected:
 
 private:
     void buildControls();
+    // Whether a widget or toolkit window belongs to this window.
+    bool owns(const QObject* object) const;
     void layOutDockedLabels();
 
     std::unique_ptr<WindowDispatcher> dispatcher_;
@@ -83,6 +87,7 @@ private:
     std::atomic<bool> wakePosted_{false};
     bool closeReported_ = false;
     bool programClose_ = false;
+    bool inputRefused_ = false;  // the window is disabled
     QPoint enabledPosition_;  // where a disabled window is held
 };
 

@@ -1,5 +1,6 @@
 #include "ui/PortListBox.h"
 
+#include <QLineEdit>
 #include <QStandardItemModel>
 
 namespace korv {
@@ -11,6 +12,15 @@ constexpr int kMaxVisibleRows = 8;
 PortListBox::PortListBox(QWidget* parent) : QComboBox(parent)
 {
     setMaxVisibleItems(kMaxVisibleRows);
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    setCompleter(nullptr);
+    // The combo box makes a typed name that equals an entry its choice when
+    // the text part reports Enter or the end of editing; typing must choose
+    // nothing, so those two reports go nowhere. Choices in the drop-down and
+    // with the arrow keys take other paths.
+    QObject::disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
+    QObject::disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
 }
 
 void PortListBox::showPopup()

@@ -56,7 +56,7 @@ protected:
     {
         const bool ended = s == Stage::Succeeded || s == Stage::Failed || s == Stage::SucceededThenFailed ||
                            s == Stage::FailedThenSucceeded;
-        EXPECT_EQ(w().isEnabled(), s != Stage::Transferring);
+        EXPECT_EQ(w().acceptsInput(), s != Stage::Transferring);
         EXPECT_EQ(shown(w().portList()), !ended);
         EXPECT_EQ(enabled(w().portList()), s == Stage::Waiting);
         EXPECT_EQ(shown(w().statusField()), !ended);
@@ -138,6 +138,28 @@ TEST_F(Controller, PortListStaysDisabledAfterIdentification)
     expectStage(Stage::Failed);
     controller->transfer().event(2).fire(TData(""));
     EXPECT_FALSE(enabled(w().portList()));
+}
+
+// The port list held the focus when it was locked: the write button takes
+// it, and the status field does not show the device line selected, neither
+// then nor once the write button has been pressed and disabled in turn.
+TEST_F(Controller, AfterIdentificationTheWriteButtonHasTheFocusAndNoTextShowsSelected)
+{
+    w().portList().addEntry()(TData("COM9"));
+    w().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w()));
+    auto* box = static_cast<QComboBox*>(w().portList().widget());
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
+    ASSERT_TRUE(box->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == box);
+    auto* field = static_cast<QLineEdit*>(w().statusField().widget());
+
+    identify();
+    EXPECT_EQ(QApplication::focusWidget(), w().writeButton().widget());
+    EXPECT_FALSE(field->hasSelectedText()) << field->selectedText().toStdString();
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // the focused button, from the keyboard
+    expectStage(Stage::Transferring);
+    EXPECT_FALSE(field->hasSelectedText()) << field->selectedText().toStdString();
 }
 
 TEST_F(Controller, RoutesTheFirstTextAfterAcceptanceToTheTransfer)

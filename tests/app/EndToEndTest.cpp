@@ -61,7 +61,7 @@ TEST(EndToEnd, AWholeUpdateThroughTheWindowEndsInTheSuccessDisplay)
     ASSERT_TRUE(updateThroughTheControls(w, QStringLiteral("COM7")));
     EXPECT_TRUE(w.okButton().widget()->isVisibleTo(&w));
     EXPECT_FALSE(w.errorMessage().widget()->isVisibleTo(&w));
-    EXPECT_TRUE(w.isEnabled());
+    EXPECT_TRUE(w.acceptsInput());
 
     ASSERT_TRUE(test::serveUntil([&] {
         const auto events = device.events();

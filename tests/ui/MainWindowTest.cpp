@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QAbstractItemView>
 #include <QTest>
+#include <QWindow>
 #include <atomic>
 #include <thread>
 
@@ -147,6 +148,41 @@ TEST_F(Window, PortListReportsChoicesButNotTyping)
     EXPECT_EQ(chosen, (std::vector<std::string>{"COM1", "COM3", "COM3"}));
 }
 
+// Typed as the user types: a click into the text part, then keys to
+// whatever holds the focus. Neither Enter nor leaving the field with Tab
+// makes the typed name a choice, even when it names an entry.
+TEST_F(Window, TypingIntoThePortListsTextPartChoosesNothing)
+{
+    std::vector<std::string> chosen;
+    connect(window->portList().entryChosen, [&](TData v) { chosen.push_back(v.toText()); });
+    window->portList().addEntry()(TData("COM1"));
+    window->portList().addEntry()(TData("COM7"));
+    window->writeButton().setEnabled()(TData(std::int32_t{1}));
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    auto* box = child<QComboBox>(window->portList());
+
+    const auto typeIntoTheTextPart = [&](const char* name, Qt::Key end) {
+        QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        QTest::keyClick(focused, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(focused, name);
+        QTest::keyClick(focused, end);
+    };
+    typeIntoTheTextPart("COM7", Qt::Key_Return);
+    typeIntoTheTextPart("COM1", Qt::Key_Enter);
+    typeIntoTheTextPart("COM7", Qt::Key_Tab);
+    EXPECT_TRUE(chosen.empty()) << chosen.front();
+    EXPECT_EQ(box->currentIndex(), -1);
+
+    // The arrow key in the closed box is a choice.
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    EXPECT_EQ(chosen, std::vector<std::string>{"COM1"});
+}
+
 TEST_F(Window, EmptyDropDownShowsOneRowThatCannotBeChosen)
 {
     int chosen = 0;
@@ -192,9 +228,9 @@ TEST_F(Window, SetVisibleAndSetEnabledFollowTheIsSetRule)
     window->okButton().setVisible()(TData());
     EXPECT_TRUE(ok->isVisibleTo(window.get()));
     window->setEnabledOp()(TData(std::int32_t{0}));
-    EXPECT_FALSE(window->isEnabled());
+    EXPECT_FALSE(window->acceptsInput());
     window->setEnabledOp()(TData("KORVANTEMIS"));
-    EXPECT_TRUE(window->isEnabled());
+    EXPECT_TRUE(window->acceptsInput());
 }
 
 TEST_F(Window, CloseEventFiresOnceAndADisabledWindowRefusesTheUsersClose)
@@ -218,6 +254,48 @@ TEST_F(Window, CloseEventFiresOnceAndADisabledWindowRefusesTheUsersClose)
     window->close();
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(after, 1);
+}
+
+// Disabled, the window refuses what the user does with mouse and keyboard,
+// but every control looks as before: nothing turns grey. The events come as
+// the window system delivers them: to the window, and keys from there to
+// the focused control.
+TEST_F(Window, ADisabledWindowRefusesInputAndKeepsItsLook)
+{
+    int clicks = 0;
+    std::vector<std::string> chosen;
+    connect(window->writeButton().click, [&](TData) { ++clicks; });
+    connect(window->portList().entryChosen, [&](TData v) { chosen.push_back(v.toText()); });
+    window->portList().addEntry()(TData("COM1"));
+    window->statusField().setText()(TData(std::string("\xD3\xF1\xF2\xF0\xEE\xE9\xF1\xF2\xE2\xEE: KV-12")));
+    window->progressBar().setPosition()(TData(std::int32_t{200}));
+    window->writeButton().setEnabled()(TData(std::int32_t{1}));
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QWindow* handle = window->windowHandle();
+    const auto clickOn = [&](const Control& c) {
+        QTest::mouseClick(handle, Qt::LeftButton, {}, c.widget()->geometry().center());
+    };
+    clickOn(window->portList());
+    QWidget* focused = QApplication::focusWidget();
+    ASSERT_TRUE(focused == window->portList().widget() || window->portList().widget()->isAncestorOf(focused));
+    const QImage before = window->grab().toImage();
+
+    window->setEnabledOp()(TData(std::int32_t{0}));
+    EXPECT_TRUE(window->grab().toImage() == before) << "the disabled window looks different";
+    QTest::keyClick(handle, Qt::Key_Down);
+    QTest::keyClick(handle, Qt::Key_Tab);
+    clickOn(window->writeButton());
+    EXPECT_EQ(QApplication::focusWidget(), focused);
+    EXPECT_TRUE(chosen.empty());
+    EXPECT_EQ(clicks, 0);
+
+    window->setEnabledOp()(TData(std::int32_t{1}));
+    QTest::keyClick(handle, Qt::Key_Down);
+    clickOn(window->writeButton());
+    EXPECT_EQ(chosen, std::vector<std::string>{"COM1"});
+    EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(Window, ADisabledWindowIsNeitherMovedNorMinimised)
