@@ -112,7 +112,8 @@ const char* const kUsage =
     "  --port N           as COM<N>, N from 1 to 255 (default 1)\n"
     "  --link PATH        make PATH a symbolic link to the pseudo-terminal\n"
     "  --name NAME        device name in the identity reply (default KV-12)\n"
-    "  --version VERSION  firmware version in the identity reply (default 8.6)\n"
+    "  --firmware-version VERSION\n"
+    "                     firmware version in the identity reply (default 8.6)\n"
     "  --save FILE        write the received image to FILE after the last block\n"
     "  --report FILE      write the report to FILE, replacing it each time\n"
     "  --pace             keep the time of the line at 38462 bit/s, both directions\n"
@@ -122,6 +123,7 @@ const char* const kUsage =
     "                     device does while writing its flash\n"
     "  --once             exit after the first completed update\n"
     "  --help             show this text\n"
+    "  --version          show the emulator's own version\n"
     "\n"
     "Faults, one at a time (blocks count from 0 to 507):\n"
     "  --wrong-crc-at N   answer block N with a wrong value\n"
@@ -146,6 +148,8 @@ ParsedArguments parseArguments(const std::vector<std::string_view>& args) {
         const std::string_view option = in.option();
         if (option == "--help") {
             return outcome(Outcome::Help);
+        } else if (option == "--version") {
+            return outcome(Outcome::Version);
         } else if (option == "--link") {
             options.link = in.value();
         } else if (option == "--port-map") {
@@ -157,7 +161,7 @@ ParsedArguments parseArguments(const std::vector<std::string_view>& args) {
             options.port = in.number(1, kMaxPort, "a port number");
         } else if (option == "--name") {
             options.device.name = in.value();
-        } else if (option == "--version") {
+        } else if (option == "--firmware-version") {
             options.device.version = in.value();
         } else if (option == "--save") {
             options.save = in.value();

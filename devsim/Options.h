@@ -24,7 +24,7 @@ struct Options {
 };
 
 struct ParsedArguments {
-    enum class Outcome { Run, Help, UsageError };
+    enum class Outcome { Run, Help, Version, UsageError };
     Outcome outcome = Outcome::Run;
     Options options;    // meaningful with Run
     std::string error;  // why, for the user, with UsageError

@@ -45,7 +45,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--link", "/tmp/tty"},
                  [](const Options& o) { return o.link == "/tmp/tty" && !o.port; }},
         GoodCase{"identityWords",
-                 {"--name", "", "--version", "9 1"},
+                 {"--name", "", "--firmware-version", "9 1"},
                  [](const Options& o) { return o.device.name.empty() && o.device.version == "9 1"; }},
         GoodCase{"files",
                  {"--save", "img.bin", "--report", "r.json", "--once", "--pace"},
@@ -119,6 +119,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DevsimOptions, HelpEndsTheParsingWhereverItStands) {
     EXPECT_EQ(parseArguments({"--pace", "--help", "--bogus"}).outcome, Outcome::Help);
     EXPECT_EQ(parseArguments({"--bogus", "--help"}).outcome, Outcome::UsageError);
+}
+
+// The emulator's own version is asked for with a bare --version; the version
+// it claims for the device takes a value of its own.
+TEST(DevsimOptions, VersionIsTheEmulatorsOwnNotTheDevicesFirmware) {
+    EXPECT_EQ(parseArguments({"--version"}).outcome, Outcome::Version);
+    EXPECT_EQ(parseArguments({"--pace", "--version", "2.1"}).outcome, Outcome::Version);
+    const ParsedArguments firmware = parseArguments({"--firmware-version", "--version"});
+    ASSERT_EQ(firmware.outcome, Outcome::Run) << firmware.error;
+    EXPECT_EQ(firmware.options.device.version, "--version");
+    EXPECT_EQ(parseArguments({"--firmware-version"}).error, "--firmware-version needs a value");
 }
 
 } // namespace
