@@ -307,6 +307,14 @@ void SerialPortChannel::write(const TData& value)
     writeNow(*session, text);
 }
 
+void SerialPortChannel::flushReaderWrites()
+{
+    if (t_reader.channel != this)
+        return;
+    std::lock_guard lock(t_reader.session->writeMutex);
+    flushGathered(*t_reader.session);
+}
+
 bool SerialPortChannel::drain()
 {
     std::shared_ptr<Session> session;

@@ -53,6 +53,11 @@ public:
     void close();
     void write(const TData& value);
     void runDiscovery();
+    // On a reader thread that gathers its writes: hands on what it has
+    // gathered so far, before it waits for something that must come after
+    // those bytes (the window showing that the update is done, say).
+    // Elsewhere it does nothing.
+    void flushReaderWrites();
     // Waits until the bytes written so far have left the port, so that a
     // close right after does not discard them; false when they could not
     // within a time limit or no port is open.

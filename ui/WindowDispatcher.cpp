@@ -24,6 +24,8 @@ void WindowDispatcher::call(const std::function<void()>& fn)
             fn();
         return;
     }
+    if (beforeRequesterWaits_)
+        beforeRequesterWaits_();
     Request request{&fn};
     {
         std::unique_lock lock(mutex_);

@@ -33,6 +33,12 @@ public:
     // down, returns at once without running fn.
     void call(const std::function<void()>& fn);
 
+    // Set before other threads make requests: runs on a requesting thread
+    // right before it waits for the window thread, so that what the thread
+    // has put off doing (writes it gathers) is done before the window shows
+    // anything that follows from it.
+    void setBeforeRequesterWaits(std::function<void()> hook) { beforeRequesterWaits_ = std::move(hook); }
+
     // Any thread: queues fn to run on the window thread without waiting for it.
     void post(std::function<void()> fn);
 
@@ -69,6 +75,7 @@ private:
 
     const std::thread::id owner_;
     std::function<void()> wakeOwner_;
+    std::function<void()> beforeRequesterWaits_;
     std::mutex mutex_;
     std::condition_variable ownerCv_;      // window thread: a request or a wake()
     std::condition_variable requesterCv_;  // requesters: a request is done

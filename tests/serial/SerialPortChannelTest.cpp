@@ -330,6 +330,31 @@ TEST_F(ChannelTest, GatheredReaderWritesKeepTheirOrderAndADrainHandsThemOn)
     EXPECT_EQ(com3.receiveUntilQuiet(100ms), "");
 }
 
+// A reader that is about to wait for something that must follow its writes
+// hands them on first, while its text is still being handled.
+TEST_F(ChannelTest, AReaderHandsOnItsGatheredWritesWhenAskedMidwayThroughItsText)
+{
+    SerialPortChannel channel(map(), SerialPortChannel::ReaderWrites::Gathered);
+    test::Recorder recorder(channel);
+    std::atomic<bool> seen{false};
+    std::atomic<bool> handled{false};
+    channel.receivedText.connect([&](TData) {
+        channel.write(TData("PUSK"));
+        channel.flushReaderWrites();
+        eventually([&] { return seen.load(); });
+        handled = true;
+    });
+    name(channel, "COM3");
+    channel.open();
+    ASSERT_EQ(recorder.results(), std::vector<int>{3});
+    channel.flushReaderWrites();  // not a reader thread: nothing to hand on
+    ASSERT_TRUE(com3.send("FZ"));
+    EXPECT_EQ(com3.receive(4, 5s), "PUSK");
+    EXPECT_FALSE(handled.load()) << "the bytes came only after the handling";
+    seen = true;
+    ASSERT_TRUE(eventually([&] { return handled.load(); }));
+}
+
 double processCpuSeconds()
 {
     timespec t {};

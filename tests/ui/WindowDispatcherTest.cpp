@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -13,6 +14,37 @@ namespace korv {
 namespace {
 
 using namespace std::chrono_literals;
+
+// What a requester has put off is done on its own thread before it waits,
+// so it comes before the request; the window thread's own calls skip it.
+TEST(WindowDispatcher, ARequesterDoesWhatItPutOffBeforeItWaits)
+{
+    WindowDispatcher dispatcher;
+    std::vector<std::string> order;  // written in turn: the requester, then the window thread
+    std::atomic<int> hooks{0};
+    std::thread::id hookThread;
+    dispatcher.setBeforeRequesterWaits([&] {
+        hookThread = std::this_thread::get_id();
+        order.push_back("put off");
+        ++hooks;
+    });
+    dispatcher.call([&] { order.push_back("window"); });
+    EXPECT_EQ(hooks.load(), 0);
+
+    std::atomic<bool> done{false};
+    std::thread::id requester;
+    std::thread worker([&] {
+        requester = std::this_thread::get_id();
+        dispatcher.call([&] { order.push_back("request"); });
+        done = true;
+        dispatcher.wake();
+    });
+    test::Watchdog watchdog(60s);
+    dispatcher.waitUntil([&] { return done.load(); });
+    worker.join();
+    EXPECT_EQ(hookThread, requester);
+    EXPECT_EQ(order, (std::vector<std::string>{"window", "put off", "request"}));
+}
 
 TEST(WindowDispatcher, RunsOnTheWindowThreadInlineAndElsewhereInRequestOrder)
 {
