@@ -406,13 +406,22 @@ public:
         }
         std::size_t unexpected = 0;
         for (std::size_t i = 0; i < bytes.size() && !ending_; ++i) {
+            const std::size_t imageBefore = model_.image().size();
             const Output out = model_.feed(bytes.substr(i, 1));
+            if (update_.acknowledgedAt && model_.image().size() > imageBefore &&
+                imageBefore % kBlockSize == 0) {
+                update_.turnaroundsUs.push_back(
+                    std::chrono::duration<double, std::micro>(readAt - *update_.acknowledgedAt).count());
+                update_.acknowledgedAt.reset();
+            }
             bool blockReply = false;
+            bool finished = false;
             for (const Event& event : out.events) {
                 if (event.kind == EventKind::Unexpected) {
                     unexpected += event.bytes.size();
                 } else {
                     blockReply = blockReply || event.kind == EventKind::BlockReceived;
+                    finished = finished || event.kind == EventKind::Finished;
                     handle(event, readAt);
                 }
             }
@@ -424,7 +433,7 @@ public:
                 if (blockReply) {
                     ready += config_.blockDelay;
                 }
-                schedule(out.writes, ready);
+                schedule(out.writes, ready, blockReply && !finished);
             }
             if (out.hangUp) {
                 ending_ = true;
@@ -439,6 +448,9 @@ public:
     void writeDue(Clock::time_point now) {
         while (!queue_.empty() && queue_.front().due <= now) {
             pty_.writeAll(queue_.front().bytes);
+            if (queue_.front().endsAcknowledgement) {
+                update_.acknowledgedAt = Clock::now();
+            }
             queue_.pop_front();
         }
     }
@@ -468,11 +480,16 @@ private:
         std::optional<Clock::time_point> firstImageByte;
         std::optional<double> seconds;
         bool reported = false;
+        // When the last acknowledgement was written, until the next block's
+        // first byte is read; the program's turnaround for each block.
+        std::optional<Clock::time_point> acknowledgedAt;
+        std::vector<double> turnaroundsUs;
     };
 
     struct Pending {
         Clock::time_point due;
         std::string bytes;
+        bool endsAcknowledgement = false;  // the last write of a block's acknowledgement
     };
 
     // Reports what happened, before the replies go out, so that a saved image
@@ -520,7 +537,7 @@ private:
 
     void reportUpdate() {
         const UpdateReport report =
-            describeUpdate(update_.identified, model_.image(), update_.seconds);
+            describeUpdate(update_.identified, model_.image(), update_.seconds, update_.turnaroundsUs);
         log("update report: " + toText(report));
         if (!config_.report.empty() && !replaceFile(config_.report, toJson(report) + "\n")) {
             log("cannot write the report to " + config_.report);
@@ -529,11 +546,15 @@ private:
     }
 
     // The writes of one reply, the first no sooner than `ready`.
-    void schedule(const std::vector<std::string>& writes, Clock::time_point ready) {
+    void schedule(const std::vector<std::string>& writes, Clock::time_point ready,
+                  bool acknowledgement) {
+        const auto endsAcknowledgement = [&](std::size_t i) {
+            return acknowledgement && i + 1 == writes.size();
+        };
         if (wire_) {
             const std::vector<Clock::time_point> due = wire_->transmit(ready, writes, kPiecePause);
             for (std::size_t i = 0; i < writes.size(); ++i) {
-                queue_.push_back(Pending{due[i], writes[i]});
+                queue_.push_back(Pending{due[i], writes[i], endsAcknowledgement(i)});
             }
             return;
         }
@@ -542,7 +563,7 @@ private:
             if (i > 0) {
                 due += kPiecePause;
             }
-            queue_.push_back(Pending{due, writes[i]});
+            queue_.push_back(Pending{due, writes[i], endsAcknowledgement(i)});
         }
     }
 
