@@ -2,8 +2,10 @@
 // for trying the program without hardware.
 
 #include "devsim/DeviceModel.h"
+#include "devsim/Options.h"
 #include "devsim/Report.h"
 #include "devsim/Wire.h"
+#include "version/Version.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,7 +19,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -35,179 +36,11 @@ namespace {
 using namespace korv::devsim;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kUsage =
-    "usage: korvantemis-devsim [options]\n"
-    "\n"
-    "Opens a pseudo-terminal and answers there as the device's bootloader: \"VERS\"\n"
-    "gets the identity, each 256-byte block its CRC-16/MODBUS, the last block the\n"
-    "value and \"FZ\", and \"PUSK\" completes the update.\n"
-    "\n"
-    "The terminal is published as COM<n> in a port map, the directory the program\n"
-    "reads through KORVANTEMIS_PORT_MAP: the one given with --port-map, else a new\n"
-    "temporary one, unless --link alone is given. It is removed again at exit, with\n"
-    "the directory when the emulator made it. The first lines on standard output\n"
-    "say where everything is:\n"
-    "  device /dev/pts/N\n"
-    "  port-map DIR        (\"port-map -\" without a port map)\n"
-    "  port COM<n>         (\"port -\" without a port map)\n"
-    "\n"
-    "After each update (\"PUSK\" arrived) and at exit, the emulator reports what it\n"
-    "received on standard error, and with --report as one JSON object:\n"
-    "  {\"identified\":true,\"bytes\":130048,\"blocks\":508,\"sha256\":\"<hex>\",\n"
-    "   \"pusk\":true,\"seconds\":34.081}\n"
-    "\"seconds\" runs from the first image byte to \"PUSK\"; it is null without \"PUSK\".\n"
-    "\"VERS\" starts a new update.\n"
-    "\n"
-    "  --port-map DIR     publish the terminal in DIR, made if missing\n"
-    "  --port N           as COM<N>, N from 1 to 255 (default 1)\n"
-    "  --link PATH        make PATH a symbolic link to the pseudo-terminal\n"
-    "  --name NAME        device name in the identity reply (default KV-12)\n"
-    "  --version VERSION  firmware version in the identity reply (default 8.6)\n"
-    "  --save FILE        write the received image to FILE after the last block\n"
-    "  --report FILE      write the report to FILE, replacing it each time\n"
-    "  --pace             keep the time of the line at 38462 bit/s, both directions\n"
-    "                     at once: a reply leaves once the bytes it answers have\n"
-    "                     arrived and reaches the program after its own line time\n"
-    "  --block-delay MS   wait MS milliseconds before each block's reply, as the\n"
-    "                     device does while writing its flash\n"
-    "  --once             exit after the first completed update\n"
-    "  --help             show this text\n"
-    "\n"
-    "Faults, one at a time (blocks count from 0 to 507):\n"
-    "  --wrong-crc-at N   answer block N with a wrong value\n"
-    "  --silent-at N      answer nothing from block N on\n"
-    "  --hangup-at N      close the pseudo-terminal when block N has arrived\n"
-    "  --split-replies    send each reply in two writes, 20 ms apart\n"
-    "  --split-ack-at N   send block N's value as two one-byte writes, 20 ms apart\n"
-    "  --junk-before-ack-at N\n"
-    "                     send a zero byte on its own 20 ms before block N's reply\n"
-    "  --split-finished   send the finished reply's value, then \"FZ\" 20 ms later\n"
-    "  --no-identity      leave \"VERS\" unanswered\n"
-    "  --split-identity   send the identity in two writes 20 ms apart, cut after\n"
-    "                     \"KORVA\"\n";
-
 // Between the writes of a reply that comes in pieces.
 constexpr auto kPiecePause = std::chrono::milliseconds(20);
-constexpr int kMaxPort = 255;
-constexpr int kMaxBlockDelayMs = 60000;
-
-struct Config {
-    DeviceOptions device;
-    std::string link;
-    std::string portMap;
-    std::optional<int> port;
-    std::string save;
-    std::string report;
-    std::chrono::milliseconds blockDelay{0};
-    bool pace = false;
-    bool once = false;
-};
 
 void log(const std::string& text) {
     std::fprintf(stderr, "korvantemis-devsim: %s\n", text.c_str());
-}
-
-[[noreturn]] void usageError(const std::string& text) {
-    std::fprintf(stderr, "korvantemis-devsim: %s\n\n%s", text.c_str(), kUsage);
-    std::exit(2);
-}
-
-int parseNumber(std::string_view option, std::string_view text, int low, int high,
-                const std::string& what) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < low ||
-        value > high) {
-        usageError(std::string(option) + " takes " + what + " from " + std::to_string(low) +
-                   " to " + std::to_string(high));
-    }
-    return value;
-}
-
-int parseBlock(std::string_view option, std::string_view text) {
-    return parseNumber(option, text, 0, kBlockCount - 1, "a block number");
-}
-
-Config parseArguments(int argc, char** argv) {
-    Config config;
-    std::string fault; // the fault option given so far
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        auto value = [&]() -> std::string_view {
-            if (i + 1 >= argc) {
-                usageError(std::string(option) + " needs a value");
-            }
-            return argv[++i];
-        };
-        auto takeFault = [&] {
-            if (!fault.empty()) {
-                usageError("one fault at a time: " + fault + " and " + std::string(option) +
-                           " were both given");
-            }
-            fault = option;
-        };
-        if (option == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (option == "--link") {
-            config.link = value();
-        } else if (option == "--port-map") {
-            config.portMap = value();
-            if (config.portMap.empty()) {
-                usageError("--port-map needs a directory");
-            }
-        } else if (option == "--port") {
-            config.port = parseNumber(option, value(), 1, kMaxPort, "a port number");
-        } else if (option == "--name") {
-            config.device.name = value();
-        } else if (option == "--version") {
-            config.device.version = value();
-        } else if (option == "--save") {
-            config.save = value();
-        } else if (option == "--report") {
-            config.report = value();
-        } else if (option == "--pace") {
-            config.pace = true;
-        } else if (option == "--block-delay") {
-            config.blockDelay = std::chrono::milliseconds(
-                parseNumber(option, value(), 0, kMaxBlockDelayMs, "milliseconds"));
-        } else if (option == "--once") {
-            config.once = true;
-        } else if (option == "--wrong-crc-at") {
-            takeFault();
-            config.device.wrongCrcAt = parseBlock(option, value());
-        } else if (option == "--silent-at") {
-            takeFault();
-            config.device.silentAt = parseBlock(option, value());
-        } else if (option == "--hangup-at") {
-            takeFault();
-            config.device.hangupAt = parseBlock(option, value());
-        } else if (option == "--split-replies") {
-            takeFault();
-            config.device.splitReplies = true;
-        } else if (option == "--split-ack-at") {
-            takeFault();
-            config.device.splitAckAt = parseBlock(option, value());
-        } else if (option == "--junk-before-ack-at") {
-            takeFault();
-            config.device.junkBeforeAckAt = parseBlock(option, value());
-        } else if (option == "--split-finished") {
-            takeFault();
-            config.device.splitFinished = true;
-        } else if (option == "--no-identity") {
-            takeFault();
-            config.device.noIdentity = true;
-        } else if (option == "--split-identity") {
-            takeFault();
-            config.device.splitIdentity = true;
-        } else {
-            usageError("unknown option " + std::string(option));
-        }
-    }
-    if (config.port && !config.link.empty() && config.portMap.empty()) {
-        usageError("--port names a port in a port map: give --port-map as well, or leave out --link");
-    }
-    return config;
 }
 
 [[noreturn]] void fail(const std::string& what) {
@@ -391,7 +224,7 @@ void saveImage(const std::string& path, const std::string& image) {
 // hands out its replies when they are due.
 class Emulator {
 public:
-    Emulator(const Config& config, const Pty& pty) : config_(config), pty_(pty), model_(config.device) {
+    Emulator(const Options& config, const Pty& pty) : config_(config), pty_(pty), model_(config.device) {
         if (config.pace) {
             wire_.emplace();
         }
@@ -518,7 +351,10 @@ private:
             log("block " + std::to_string(event.block) + " arrived; hanging up");
             break;
         case EventKind::Finished:
-            log("all " + std::to_string(kBlockCount) + " blocks received, CRC " + hex4(event.crc));
+            log(event.block == kBlockCount - 1
+                    ? "all " + std::to_string(kBlockCount) + " blocks received, CRC " + hex4(event.crc)
+                    : "block " + std::to_string(event.block) + " answered as the last, CRC " +
+                          hex4(event.crc));
             if (!config_.save.empty()) {
                 saveImage(config_.save, model_.image());
             }
@@ -567,7 +403,7 @@ private:
         }
     }
 
-    const Config& config_;
+    const Options& config_;
     const Pty& pty_;
     DeviceModel model_;
     std::optional<Wire> wire_;
@@ -584,7 +420,7 @@ timespec until(Clock::time_point due, Clock::time_point now) {
                     static_cast<long>(left.count() % 1000000000)};
 }
 
-int run(const Config& config) {
+int run(const Options& config) {
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -677,9 +513,22 @@ int run(const Config& config) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const Config config = parseArguments(argc, argv);
+    const ParsedArguments parsed = parseArguments({argv + 1, argv + argc});
+    switch (parsed.outcome) {
+    case ParsedArguments::Outcome::Help:
+        std::fputs(kUsage, stdout);
+        return 0;
+    case ParsedArguments::Outcome::Version:
+        std::printf("korvantemis-devsim %s\n", korv::kProjectVersion);
+        return 0;
+    case ParsedArguments::Outcome::UsageError:
+        std::fprintf(stderr, "korvantemis-devsim: %s\n\n%s", parsed.error.c_str(), kUsage);
+        return 2;
+    case ParsedArguments::Outcome::Run:
+        break;
+    }
     try {
-        return run(config);
+        return run(parsed.options);
     } catch (const std::exception& error) {
         log(error.what());
         return 1;
