@@ -1,6 +1,7 @@
 // The flasher's threads under load: whole updates, a device that answers
 // wrongly, falls silent (with ticks every few milliseconds), splits its
-// replies or hangs up, and interrupts from another thread at random moments.
+// replies, hangs up or declares the update finished early, and interrupts
+// from another thread at random moments.
 // Every round must end, and no round may report an update the device did
 // not get.
 
@@ -24,14 +25,15 @@ TEST(FlasherStress, EveryRoundEndsAndOnlyACompleteUpdateCountsAsOne)
     test::Watchdog watchdog(600s);
     const ReplyTimerFactory fastTimers = test::fastReplyTimers(2ms);
     std::mt19937 random(20261210);
-    for (int round = 0; round < 42; ++round) {
+    for (int round = 0; round < 49; ++round) {
         SCOPED_TRACE(round);
         delivery::reset();
         test::Pty pty;
         test::TempDir ports;
         ports.link("COM5", pty.slavePath());
 
-        enum { None, Wrong, Silent, Split, HangUp, Interrupted } fault = static_cast<decltype(fault)>(round % 6);
+        enum { None, Wrong, Silent, Split, HangUp, Interrupted, Early } fault =
+            static_cast<decltype(fault)>(round % 7);
         devsim::DeviceOptions options;
         const int block = static_cast<int>(random() % 12);
         if (fault == Wrong)
@@ -42,6 +44,8 @@ TEST(FlasherStress, EveryRoundEndsAndOnlyACompleteUpdateCountsAsOne)
             options.splitReplies = true;
         if (fault == HangUp)
             options.hangupAt = block;
+        if (fault == Early)
+            options.finishAt = block;
         test::ScriptedDevice device(pty, options);
 
         const bool waitsForSilence = fault == Silent || fault == HangUp;
@@ -73,6 +77,13 @@ TEST(FlasherStress, EveryRoundEndsAndOnlyACompleteUpdateCountsAsOne)
             EXPECT_EQ(outcome, Outcome::Updated);
         if (fault == Wrong || fault == Silent || fault == HangUp)
             EXPECT_NE(outcome, Outcome::Updated);
+        if (fault == Early) {
+            EXPECT_EQ(outcome, Outcome::FinishedEarly);
+            EXPECT_EQ(flasher.progress().blocks, block + 1);
+            const auto events = device.events();
+            EXPECT_FALSE(std::any_of(events.begin(), events.end(),
+                                     [](const devsim::Event& e) { return e.kind == devsim::EventKind::Started; }));
+        }
     }
     delivery::reset();
 }
