@@ -136,7 +136,7 @@ TEST(FlashProgram, WritesTheWholeImageAndStartsIt)
 
 TEST(FlashProgram, JsonSummaryIsTheOnlyOutputLine)
 {
-    Emulator emulator({"--name", "KV-7", "--version", "2.10"});
+    Emulator emulator({"--name", "KV-7", "--firmware-version", "2.10"});
     ASSERT_TRUE(emulator.ready());
     const test::Ran ran = flash(emulator, {"--json", "COM1"});
     ASSERT_EQ(ran.status, 0) << ran.err;
