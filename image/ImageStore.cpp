@@ -1,18 +1,13 @@
 #include "image/ImageStore.h"
 
-#include <QByteArray>
-#include <QFile>
+#include "image/EmbeddedImage.h"
 
 namespace korv {
 
 ImageStore ImageStore::loadEmbedded()
 {
-    QFile resource(QStringLiteral(":/STREAM0"));
-    if (!resource.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = resource.readAll();
-    const auto* begin = reinterpret_cast<const std::uint8_t*>(data.constData());
-    return ImageStore(std::vector<std::uint8_t>(begin, begin + data.size()));
+    const std::span<const std::uint8_t> image = embeddedImage();
+    return ImageStore(std::vector<std::uint8_t>(image.begin(), image.end()));
 }
 
 std::uint8_t ImageStore::readNext()

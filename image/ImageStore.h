@@ -13,8 +13,8 @@ public:
     ImageStore() = default;
     explicit ImageStore(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
 
-    // The image embedded in the program as the resource "STREAM0", copied
-    // into the store's own buffer; an empty store when the resource is missing.
+    // The image embedded in the program, copied into the store's own
+    // buffer; an empty store when the program carries none.
     static ImageStore loadEmbedded();
 
     std::uint8_t readNext();

@@ -19,7 +19,7 @@ std::vector<std::uint8_t> readFile(const char* path)
 
 } // namespace
 
-TEST(ImageStore, EmbeddedResourceEqualsTheFirmwareFile)
+TEST(ImageStore, EmbeddedImageEqualsTheFirmwareFile)
 {
     const std::vector<std::uint8_t> file = readFile(KORV_FIRMWARE_FILE);
     ASSERT_EQ(file.size(), kImageSize);
