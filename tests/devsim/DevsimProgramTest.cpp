@@ -267,7 +267,7 @@ TEST(DevsimProgram, ServesAndReportsAWholeUpdateOnAPseudoTerminal) {
     const fs::path saved = dir.path / "image.bin";
     const fs::path report = dir.path / "report.json";
     Devsim devsim({"--link", link.string(), "--save", saved.string(), "--report", report.string(),
-                   "--once", "--name", "KV-9", "--version", "2.1"});
+                   "--once", "--name", "KV-9", "--firmware-version", "2.1"});
     ASSERT_TRUE(devsim.ptyPath.starts_with("/dev/pts/")) << devsim.ptyPath;
     EXPECT_EQ(devsim.portMap, "-");
     EXPECT_EQ(devsim.port, "-");
