@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWidget>
 
 #include "ui/TextCodec.h"
 
@@ -12,30 +13,23 @@ namespace korv {
 
 Operation Control::setVisible()
 {
-    return [this](TData v) {
-        const bool on = v.isSet();
-        onWindow([&] {
-            if (!on)
-                parkFocusIfHeld();
-            widget_->setVisible(on);
-            if (on)
-                becameUsable();
-        });
-    };
+    return [this](TData v) { switchState(v.isSet(), &QWidget::setVisible); };
 }
 
 Operation Control::setEnabled()
 {
-    return [this](TData v) {
-        const bool on = v.isSet();
-        onWindow([&] {
-            if (!on)
-                parkFocusIfHeld();
-            widget_->setEnabled(on);
-            if (on)
-                becameUsable();
-        });
-    };
+    return [this](TData v) { switchState(v.isSet(), &QWidget::setEnabled); };
+}
+
+void Control::switchState(bool on, void (QWidget::*apply)(bool))
+{
+    onWindow([&] {
+        if (!on)
+            parkFocusIfHeld();
+        (widget_->*apply)(on);
+        if (on)
+            becameUsable();
+    });
 }
 
 void Control::parkFocusIfHeld()

@@ -39,6 +39,9 @@ protected:
     WindowDispatcher& dispatcher_;
 
 private:
+    // Shows or enables (on), hides or disables, with the focus handed on as
+    // the user would expect.
+    void switchState(bool on, void (QWidget::*apply)(bool));
     void parkFocusIfHeld();
     QWidget* widget_;
 };
