@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 #include <unistd.h>
 
 #include "cli/ExitCode.h"
@@ -51,8 +51,8 @@ public:
             out_.write(text + "\n");
             return;
         }
-        std::fprintf(stderr, "%s\n", text.c_str());
-        std::fflush(stderr);
+        std::fprintf(stderr, "%s\n", text.c_str());  // NOLINT(cert-err33-c): nowhere to report
+        std::fflush(stderr);  // NOLINT(cert-err33-c): nowhere to report
     }
 
     int end(Summary& summary, Outcome outcome, std::string reason = {}) const
@@ -60,8 +60,9 @@ public:
         summary.outcome = outcome;
         summary.reason = std::move(reason);
         if (!summary.reason.empty())
+            // NOLINTNEXTLINE(cert-err33-c): nowhere to report
             std::fprintf(stderr, "korvantemis-flash: %s\n", summary.reason.c_str());
-        std::fflush(stderr);
+        std::fflush(stderr);  // NOLINT(cert-err33-c): nowhere to report
         if (json_)
             out_.write(jsonLine(summary) + "\n");
         return out_.settle(exitCodeOf(outcome), std::string("the run ended as ") + resultName(outcome));
@@ -87,7 +88,7 @@ OpenFailure whyNotOpen(const std::string& port, const std::string& path)
 std::string secondsText(double seconds)
 {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    std::snprintf(text, sizeof text, "%.1f s", seconds);  // NOLINT(cert-err33-c): fits: a run's seconds
     return text;
 }
 
@@ -106,9 +107,10 @@ int StandardOutput::settle(int status, const std::string& lost)
 {
     if (error_ == 0)
         return status;
-    std::fprintf(stderr, "korvantemis-flash: cannot write standard output (%s); %s\n", std::strerror(error_),
-                 lost.c_str());
-    std::fflush(stderr);
+    // NOLINTNEXTLINE(cert-err33-c): nowhere else to report
+    std::fprintf(stderr, "korvantemis-flash: cannot write standard output (%s); %s\n",
+                 std::generic_category().message(error_).c_str(), lost.c_str());
+    std::fflush(stderr);  // NOLINT(cert-err33-c): nowhere else to report
     return status == kUpdated ? kOutputFailed : status;
 }
 

@@ -20,6 +20,7 @@ std::string rateText(const Progress& p)
     if (p.seconds < kShortestRatedSeconds || p.bytes == 0)
         return "-- kB/s";
     char text[32];
+    // NOLINTNEXTLINE(cert-err33-c): fits
     std::snprintf(text, sizeof text, "%.1f kB/s", static_cast<double>(p.bytes) / p.seconds / 1000);
     return text;
 }
@@ -33,7 +34,7 @@ std::string timeLeftText(const Progress& p, std::size_t total)
     const double rate = static_cast<double>(p.bytes) / p.seconds;
     const auto left = static_cast<long long>(std::ceil(static_cast<double>(total - p.bytes) / rate));
     char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld left", left / 60, left % 60);
+    std::snprintf(text, sizeof text, "%lld:%02lld left", left / 60, left % 60);  // NOLINT(cert-err33-c): fits
     return text;
 }
 
@@ -51,6 +52,7 @@ std::string ProgressDisplay::barLine(const Progress& p, std::size_t total)
     std::string line = "[" + std::string(static_cast<std::size_t>(filled), '#')
                        + std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
     char numbers[64];
+    // NOLINTNEXTLINE(cert-err33-c): fits
     std::snprintf(numbers, sizeof numbers, "%3d%%  %zu/%zu bytes  ", percent, p.bytes, total);
     return line + numbers + rateText(p) + "  " + timeLeftText(p, total);
 }
@@ -58,6 +60,7 @@ std::string ProgressDisplay::barLine(const Progress& p, std::size_t total)
 std::string ProgressDisplay::plainLine(const Progress& p, std::size_t total)
 {
     char text[64];
+    // NOLINTNEXTLINE(cert-err33-c): fits
     std::snprintf(text, sizeof text, "progress: %d%% (%zu of %zu bytes, ", percentOf(p.bytes, total),
                   p.bytes, total);
     return text + rateText(p) + ", " + timeLeftText(p, total) + ")";
@@ -67,24 +70,24 @@ void ProgressDisplay::update(const Progress& p)
 {
     if (terminal_) {
         // Return to the line's start and clear it, so a shorter line leaves nothing behind.
-        std::fprintf(out_, "\r\x1b[K%s", barLine(p, total_).c_str());
+        std::fprintf(out_, "\r\x1b[K%s", barLine(p, total_).c_str());  // NOLINT(cert-err33-c): progress only
         drawn_ = true;
     } else {
         const int quarter = percentOf(p.bytes, total_) / 25;
         if (quarter <= quartersShown_)
             return;
         quartersShown_ = quarter;
-        std::fprintf(out_, "%s\n", plainLine(p, total_).c_str());
+        std::fprintf(out_, "%s\n", plainLine(p, total_).c_str());  // NOLINT(cert-err33-c): progress only
     }
-    std::fflush(out_);
+    std::fflush(out_);  // NOLINT(cert-err33-c): progress only
 }
 
 void ProgressDisplay::finish(const Progress& p)
 {
     update(p);
     if (terminal_ && drawn_)
-        std::fputc('\n', out_);
-    std::fflush(out_);
+        std::fputc('\n', out_);  // NOLINT(cert-err33-c): progress only
+    std::fflush(out_);  // NOLINT(cert-err33-c): progress only
 }
 
 } // namespace korv::cli

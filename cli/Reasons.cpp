@@ -84,6 +84,7 @@ std::string notIdentifiedReason(const std::string& port, std::chrono::millisecon
                                 const std::string& lastReplyPrintable)
 {
     char seconds[32];
+    // NOLINTNEXTLINE(cert-err33-c): fits
     std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(timeout.count()) / 1000);
     std::string text = "no Korvantemis device answered on " + port + " within " + seconds + " s";
     if (lastReplyPrintable.empty())

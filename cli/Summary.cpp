@@ -66,7 +66,7 @@ std::string jsonString(std::string_view bytes)
             const std::size_t length = utf8SequenceLength(bytes.substr(i));
             if (length == 0) {
                 char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\\\x%02X", b);
+                std::snprintf(escaped, sizeof escaped, "\\\\x%02X", b);  // NOLINT(cert-err33-c): fits
                 out += escaped;
                 ++i;
             } else {
@@ -85,7 +85,7 @@ std::string jsonString(std::string_view bytes)
         default:
             if (b < 0x20 || b == 0x7F) {
                 char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04X", b);
+                std::snprintf(escaped, sizeof escaped, "\\u%04X", b);  // NOLINT(cert-err33-c): fits
                 out += escaped;
             } else {
                 out.push_back(c);
@@ -109,7 +109,7 @@ std::string jsonLine(const Summary& s)
     line += ",\"blocks\":" + std::to_string(s.progress.blocks);
     if (s.transferRan) {
         char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", s.progress.seconds);
+        std::snprintf(seconds, sizeof seconds, "%.3f", s.progress.seconds);  // NOLINT(cert-err33-c): fits
         line += ",\"seconds\":" + std::string(seconds);
     } else {
         line += ",\"seconds\":null";

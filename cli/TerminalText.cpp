@@ -12,7 +12,7 @@ namespace {
 std::string escaped(unsigned char b)
 {
     char text[5];
-    std::snprintf(text, sizeof text, "\\x%02X", b);
+    std::snprintf(text, sizeof text, "\\x%02X", b);  // NOLINT(cert-err33-c): fits
     return text;
 }
 

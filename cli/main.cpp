@@ -43,14 +43,16 @@ int main(int argc, char** argv)
 {
     using namespace korv::cli;
     StandardOutput out(stdout, reserveStandardDescriptors() ? 0 : EBADF);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe,cert-err33-c): one thread yet; else the C locale
     std::setlocale(LC_ALL, "");
     // A reader that went away (a closed pipe) must not end the program with the port open.
-    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);  // NOLINT(cert-err33-c): cannot fail for SIGPIPE
     InterruptWatcher interrupts;  // before any other thread
 
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     const ParsedOptions parsed = parseOptions(args);
     if (!parsed.options) {
+        // NOLINTNEXTLINE(cert-err33-c): nowhere to report
         std::fprintf(stderr, "korvantemis-flash: %s\nTry 'korvantemis-flash --help'.\n", parsed.error.c_str());
         return kUsageError;
     }

@@ -16,13 +16,13 @@ namespace {
 
 std::string secondsText(double seconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.3f", seconds);
+    std::snprintf(text, sizeof text, "%.3f", seconds);  // NOLINT(cert-err33-c): fits
     return text;
 }
 
 std::string microsecondsText(double microseconds) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f", microseconds);
+    std::snprintf(text, sizeof text, "%.1f", microseconds);  // NOLINT(cert-err33-c): fits
     return text;
 }
 
@@ -89,7 +89,7 @@ bool replaceFile(const std::string& path, std::string_view text) {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         file.write(text.data(), static_cast<std::streamsize>(text.size()));
         if (!file.flush()) {
-            std::remove(temporary.c_str());
+            std::remove(temporary.c_str());  // NOLINT(cert-err33-c): the failure is reported
             return false;
         }
     }

@@ -22,13 +22,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -40,16 +40,16 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPiecePause = std::chrono::milliseconds(20);
 
 void log(const std::string& text) {
-    std::fprintf(stderr, "korvantemis-devsim: %s\n", text.c_str());
+    std::fprintf(stderr, "korvantemis-devsim: %s\n", text.c_str());  // NOLINT(cert-err33-c): nowhere to report
 }
 
 [[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
+    throw std::runtime_error(what + ": " + std::generic_category().message(errno));
 }
 
 std::string hex4(std::uint16_t value) {
     char text[5];
-    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));  // NOLINT(cert-err33-c): fits
     return text;
 }
 
@@ -426,7 +426,7 @@ int run(const Options& config) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGHUP);
-    if (sigprocmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
         fail("cannot block signals");
     }
     const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC);
@@ -448,9 +448,13 @@ int run(const Options& config) {
     if (!config.link.empty()) {
         link.emplace(config.link, pty.path());
     }
-    std::printf("device %s\nport-map %s\nport %s\n", pty.path().c_str(),
-                portMap ? portMap->path().c_str() : "-", portMap ? portName.c_str() : "-");
-    std::fflush(stdout);
+    // These lines are how whoever started the emulator learns where the port
+    // is: without them there is no one to serve.
+    if (std::printf("device %s\nport-map %s\nport %s\n", pty.path().c_str(),
+                    portMap ? portMap->path().c_str() : "-", portMap ? portName.c_str() : "-") < 0 ||
+        std::fflush(stdout) != 0) {
+        fail("cannot write standard output");
+    }
 
     Emulator emulator(config, pty);
     char buffer[4096];
@@ -516,12 +520,13 @@ int main(int argc, char** argv) {
     const ParsedArguments parsed = parseArguments({argv + 1, argv + argc});
     switch (parsed.outcome) {
     case ParsedArguments::Outcome::Help:
-        std::fputs(kUsage, stdout);
-        return 0;
+        return std::fputs(kUsage, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
     case ParsedArguments::Outcome::Version:
-        std::printf("korvantemis-devsim %s\n", korv::kProjectVersion);
-        return 0;
+        return std::printf("korvantemis-devsim %s\n", korv::kProjectVersion) >= 0 && std::fflush(stdout) == 0
+                   ? 0
+                   : 1;
     case ParsedArguments::Outcome::UsageError:
+        // NOLINTNEXTLINE(cert-err33-c): nowhere to report
         std::fprintf(stderr, "korvantemis-devsim: %s\n\n%s", parsed.error.c_str(), kUsage);
         return 2;
     case ParsedArguments::Outcome::Run:

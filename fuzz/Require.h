@@ -10,7 +10,7 @@ namespace korv::fuzz {
 inline void require(bool holds, const char* rule)
 {
     if (!holds) {
-        std::fprintf(stderr, "rule broken: %s\n", rule);
+        std::fprintf(stderr, "rule broken: %s\n", rule);  // NOLINT(cert-err33-c): the abort says enough
         std::abort();
     }
 }

@@ -61,7 +61,7 @@ std::int32_t realToInt(double value)
 std::string realToText(double value)
 {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", value);
+    std::snprintf(buf, sizeof buf, "%.15g", value);  // NOLINT(cert-err33-c): fits: %.15g is at most 24 bytes
     return buf;
 }
 

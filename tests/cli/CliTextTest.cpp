@@ -20,7 +20,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ParsedOptions parse(std::vector<std::string_view> args)
+ParsedOptions parse(const std::vector<std::string_view>& args)
 {
     return parseOptions(args);
 }
@@ -173,7 +173,7 @@ TEST(ProgressDisplay, PlainOutputPrintsEachQuarterOnce)
             display.update({0, bytes, 1.0});
         display.finish({0, 1000, 1.0});
     }
-    std::fclose(out);
+    ASSERT_EQ(std::fclose(out), 0);
     const std::string shown(text, size);
     std::free(text);
     EXPECT_EQ(shown,

@@ -106,7 +106,7 @@ void writeAll(int fd, std::string_view bytes) {
 // additions, its first output lines read, its log kept in a file.
 class Devsim {
 public:
-    explicit Devsim(std::vector<std::string> options, std::map<std::string, std::string> env = {}) {
+    explicit Devsim(std::vector<std::string> options, const std::map<std::string, std::string>& env = {}) {
         int out[2];
         EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
         posix_spawn_file_actions_t actions;

@@ -32,6 +32,7 @@ public:
                       last = progress.load();
                       since = std::chrono::steady_clock::now();
                   } else if (std::chrono::steady_clock::now() - since > kStallLimit) {
+                      // NOLINTNEXTLINE(cert-err33-c): nowhere to report
                       std::fprintf(stderr, "stalled at cycle %d\n", last);
                       std::abort();
                   }

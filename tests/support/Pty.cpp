@@ -168,7 +168,7 @@ TempDir::~TempDir()
 
 std::string TempDir::link(const std::string& name, const std::string& target) const
 {
-    const std::string at = path_ + "/" + name;
+    std::string at = path_ + "/" + name;
     std::error_code ec;
     std::filesystem::create_symlink(target, at, ec);
     return at;
@@ -176,14 +176,14 @@ std::string TempDir::link(const std::string& name, const std::string& target) co
 
 std::string TempDir::file(const std::string& name, std::string_view content) const
 {
-    const std::string at = path_ + "/" + name;
+    std::string at = path_ + "/" + name;
     std::ofstream(at, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
     return at;
 }
 
 std::string TempDir::dir(const std::string& name) const
 {
-    const std::string at = path_ + "/" + name;
+    std::string at = path_ + "/" + name;
     std::error_code ec;
     std::filesystem::create_directories(at, ec);
     return at;

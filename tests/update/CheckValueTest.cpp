@@ -181,6 +181,7 @@ TEST(CheckValue, SzAndFzBeforeTheFirstByteAreRejected)
     CheckValue check;
     EXPECT_EQ(check.expectedAcknowledgement(), "SZ");
     EXPECT_EQ(check.expectedFinished(), "FZ");
+    // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): ends the hex escape
     for (const char* reply : {"SZ", "FZ", "sz", "", "\xFF\xFF", "\xFF\xFF" "FZ"})
         EXPECT_EQ(judge(check, reply), Verdict::Rejected) << reply;
 }

@@ -11,7 +11,7 @@ namespace korv::testing {
 inline std::string cp1251ToUtf8(const std::string& bytes)
 {
     iconv_t cd = iconv_open("UTF-8", "CP1251");
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    if (cd == reinterpret_cast<iconv_t>(-1))  // NOLINT(performance-no-int-to-ptr): iconv's failure value
         return "<no converter>";
     std::string in = bytes;
     std::string out(bytes.size() * 4 + 4, '\0');
