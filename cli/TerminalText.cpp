@@ -1,8 +1,6 @@
 #include "cli/TerminalText.h"
 
 #include <cstdio>
-#include <langinfo.h>
-#include <strings.h>
 
 #include "link/Cp1251Text.h"
 
@@ -38,13 +36,6 @@ std::string printable(std::string_view cp1251, bool utf8Terminal)
     }
     flush();
     return out;
-}
-
-bool terminalTakesUtf8()
-{
-    const char* codeset = nl_langinfo(CODESET);
-    return codeset != nullptr
-           && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0);
 }
 
 } // namespace korv::cli

@@ -11,7 +11,8 @@ namespace korv::cli {
 // shown as \xNN beyond ASCII when it does not.
 std::string printable(std::string_view cp1251, bool utf8Terminal);
 
-// Whether the locale's character set (LC_CTYPE, once setlocale has run) is UTF-8.
+// Whether text for the terminal goes out as UTF-8: where the locale decides,
+// whether its character set (LC_CTYPE, once setlocale has run) is UTF-8.
 bool terminalTakesUtf8();
 
 } // namespace korv::cli
