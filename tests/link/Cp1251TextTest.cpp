@@ -13,7 +13,7 @@ namespace {
 std::string systemConversion(char byte)
 {
     iconv_t cd = iconv_open("UTF-8", "CP1251");
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    if (cd == reinterpret_cast<iconv_t>(-1))  // NOLINT(performance-no-int-to-ptr): iconv's failure value
         return "(no converter)";
     char in[1] = {byte};
     char out[8] = {};
