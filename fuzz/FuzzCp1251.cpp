@@ -11,7 +11,7 @@
 
 #include "Require.h"
 #include "link/Cp1251Text.h"
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 
 using korv::fuzz::require;
 

@@ -8,7 +8,7 @@
 
 #include "app/UpdateController.h"
 #include "support/Application.h"
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 #include "update/ReplyTimer.h"
 
 namespace korv {

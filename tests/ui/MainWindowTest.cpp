@@ -15,7 +15,7 @@
 #include "link/Cp1251.h"
 #include "support/Application.h"
 #include "ui/MainWindow.h"
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 
 namespace korv {
 namespace {

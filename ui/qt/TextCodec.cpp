@@ -1,4 +1,4 @@
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 
 #include "link/Cp1251Text.h"
 

@@ -6,7 +6,7 @@
 #include "image/ImageStore.h"
 #include "link/Cp1251.h"
 #include "serial/PortMap.h"
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 #include "update/ThreadReplyTimer.h"
 
 namespace {

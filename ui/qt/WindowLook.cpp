@@ -1,10 +1,10 @@
-#include "ui/WindowLook.h"
+#include "ui/qt/WindowLook.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QPainter>
 
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 
 namespace korv {
 

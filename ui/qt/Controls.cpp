@@ -1,4 +1,4 @@
-#include "ui/Controls.h"
+#include "ui/qt/Controls.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "ui/TextCodec.h"
+#include "ui/qt/TextCodec.h"
 
 namespace korv {
 

@@ -1,4 +1,4 @@
-#include "ui/MainWindow.h"
+#include "ui/qt/MainWindow.h"
 
 #include <algorithm>
 
@@ -15,10 +15,10 @@
 #include <QWindow>
 
 #include "link/Cp1251.h"
-#include "ui/PortListBox.h"
-#include "ui/TextCodec.h"
-#include "ui/ThreadSanitizer.h"
-#include "ui/WindowLook.h"
+#include "ui/qt/PortListBox.h"
+#include "ui/qt/TextCodec.h"
+#include "ui/qt/ThreadSanitizer.h"
+#include "ui/qt/WindowLook.h"
 
 namespace korv {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/PortListBox.h"
+#include "ui/qt/PortListBox.h"
 
 #include <QLineEdit>
 #include <QStandardItemModel>
