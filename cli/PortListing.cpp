@@ -66,7 +66,7 @@ std::vector<PortHolder> otherHolders(const std::string& path)
 std::vector<ListedPort> listPorts(const PortMap& ports)
 {
     std::vector<ListedPort> listed;
-    for (const auto& [number, path] : ports.entries()) {
+    for (const auto& [number, path] : ports.inListingOrder()) {
         ListedPort port{portNameOf(number), path, describePort(path), probeSerialDevice(path), {}, {}};
         if (port.state == SerialError::Busy)
             port.holders = otherHolders(path);

@@ -101,6 +101,25 @@ PortMap PortMap::fromSysfs(const std::string& sysfsTty, const std::string& devDi
     return PortMap(std::move(devices));
 }
 
+PortMap::PortMap(std::map<int, std::string> devices, const std::vector<int>& listingOrder)
+    : devices_(std::move(devices)), ordered_(true)
+{
+    for (const int number : listingOrder) {
+        if (devices_.count(number) != 0 && std::find(order_.begin(), order_.end(), number) == order_.end())
+            order_.push_back(number);
+    }
+}
+
+std::vector<std::pair<int, std::string>> PortMap::inListingOrder() const
+{
+    if (!ordered_)
+        return {devices_.begin(), devices_.end()};
+    std::vector<std::pair<int, std::string>> listed;
+    for (const int number : order_)
+        listed.emplace_back(number, devices_.at(number));
+    return listed;
+}
+
 std::optional<std::string> PortMap::devicePath(int number) const
 {
     const auto it = devices_.find(number);

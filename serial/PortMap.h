@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace korv {
 
@@ -14,6 +16,9 @@ class PortMap {
 public:
     PortMap() = default;
     explicit PortMap(std::map<int, std::string> devices) : devices_(std::move(devices)) {}
+    // With the order in which the system lists the ports (Windows' port
+    // table has one of its own); numbers not in devices, and repeats, are left out.
+    PortMap(std::map<int, std::string> devices, const std::vector<int>& listingOrder);
 
     // The map for this machine: the directory named by KORVANTEMIS_PORT_MAP
     // when set, else the serial devices under /sys/class/tty.
@@ -31,9 +36,14 @@ public:
     std::optional<std::string> deviceFor(std::string_view portName) const;
     // In ascending port number.
     const std::map<int, std::string>& entries() const { return devices_; }
+    // In the order the system lists them, for discovery and listings:
+    // ascending port number unless the map was given an order.
+    std::vector<std::pair<int, std::string>> inListingOrder() const;
 
 private:
     std::map<int, std::string> devices_;
+    std::vector<int> order_;
+    bool ordered_ = false;  // else listed in ascending port number
 };
 
 } // namespace korv

@@ -333,7 +333,7 @@ bool SerialPortChannel::drain()
 
 void SerialPortChannel::runDiscovery()
 {
-    for (const auto& [number, path] : impl_->ports.entries()) {
+    for (const auto& [number, path] : impl_->ports.inListingOrder()) {
         if (probeSerialDevice(path) == SerialError::None)
             portFound.fire(TData(portNameOf(number)));
     }

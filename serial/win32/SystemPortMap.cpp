@@ -10,6 +10,7 @@ PortMap PortMap::fromSystem()
 {
     // The system's table of serial ports: each value's data is a port name.
     std::map<int, std::string> devices;
+    std::vector<int> order;  // the key's own, not sorted
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
         return PortMap();
@@ -46,11 +47,13 @@ PortMap PortMap::fromSystem()
                 break;
             portName.push_back(c < 0x80 ? static_cast<char>(c) : '?');
         }
-        if (const int number = exactPortNumber(portName))
+        if (const int number = exactPortNumber(portName)) {
             devices.emplace(number, "\\\\.\\" + portNameOf(number));
+            order.push_back(number);
+        }
     }
     RegCloseKey(key);
-    return PortMap(std::move(devices));
+    return PortMap(std::move(devices), order);
 }
 
 } // namespace korv

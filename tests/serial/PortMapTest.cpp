@@ -65,6 +65,18 @@ TEST(PortMapDirectory, MissingDirectoryGivesEmptyMap)
     EXPECT_TRUE(PortMap::fromDirectory(dir.file("plain")).entries().empty());
 }
 
+TEST(PortMapOrder, ListsInTheSystemsOrderEachPortOnceElseByNumber)
+{
+    using Listed = std::vector<std::pair<int, std::string>>;
+    const Map devices{{2, "b"}, {3, "c"}, {10, "j"}};
+    EXPECT_EQ(PortMap(devices).inListingOrder(), (Listed{{2, "b"}, {3, "c"}, {10, "j"}}));
+    // Repeats and numbers without a device are left out; a device the order
+    // does not name still opens, but is not listed.
+    const PortMap ordered(devices, {10, 3, 10, 99});
+    EXPECT_EQ(ordered.inListingOrder(), (Listed{{10, "j"}, {3, "c"}}));
+    EXPECT_EQ(ordered.deviceFor("COM2"), "b");
+}
+
 TEST(PortMapSystem, EnvironmentNamesTheDirectory)
 {
     test::TempDir dir;
