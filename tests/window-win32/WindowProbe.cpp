@@ -1,0 +1,62 @@
+// Prints what the window program shows, as the window system sees it: the
+// main window's state and where its client area starts on the screen, then
+// one line per control in the order the system
+// keeps them: visible (0/1), enabled (0/1), class, text in UTF-8. Exits 1
+// when no such window is there.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string utf8(const std::wstring& wide)
+{
+    if (wide.empty())
+        return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), length, nullptr, nullptr);
+    return out;
+}
+
+std::wstring textOf(HWND window)
+{
+    wchar_t buffer[512] = {};
+    // WM_GETTEXT, unlike GetWindowText, reads another process's controls too.
+    SendMessageTimeoutW(window, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, nullptr);
+    return buffer;
+}
+
+BOOL CALLBACK printChild(HWND child, LPARAM parent)
+{
+    if (GetParent(child) != reinterpret_cast<HWND>(parent))
+        return TRUE;
+    wchar_t className[64] = {};
+    GetClassNameW(child, className, 64);
+    const bool visible = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
+    std::string text = utf8(textOf(child));
+    for (char& c : text) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    std::printf("%d %d %s %s\n", visible ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, utf8(className).c_str(),
+                text.c_str());
+    return TRUE;
+}
+
+} // namespace
+
+int main()
+{
+    const HWND window = FindWindowW(L"KorvantemisBootloader", nullptr);
+    if (window == nullptr)
+        return 1;
+    POINT client{0, 0};
+    ClientToScreen(window, &client);
+    std::printf("window %d %ld %ld %s\n", IsWindowEnabled(window) ? 1 : 0, client.x, client.y,
+                utf8(textOf(window)).c_str());
+    EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(window));
+    return 0;
+}
