@@ -96,6 +96,26 @@ TEST(Win32SerialDevice, CancelEndsAPendingWaitAndEveryLaterOne)
     EXPECT_EQ(device->write("V", 2s), SerialError::Cancelled);
 }
 
+// Run with an emulator that hangs up once the first block has arrived.
+TEST(Win32SerialDevice, AGoneDeviceEndsTheWait)
+{
+    test::Watchdog watchdog(60s);
+    const std::unique_ptr<SerialDevice> device = openConfigured();
+    ASSERT_NE(device, nullptr);
+    ASSERT_EQ(device->write("VERS", 2s), SerialError::None);
+    ASSERT_NE(readUntil(*device, "KORVANTEMIS").find("KORVANTEMIS"), std::string::npos);
+    ASSERT_EQ(device->write(std::string(256, '\x5A'), 2s), SerialError::None);
+    // Whatever the device still said before it went, the wait then ends.
+    SerialDevice::Wake woke = SerialDevice::Wake::Input;
+    while (woke == SerialDevice::Wake::Input) {
+        woke = device->waitForInput();
+        if (woke == SerialDevice::Wake::Input)
+            device->readWaiting();
+    }
+    EXPECT_EQ(woke, SerialDevice::Wake::Gone);
+    EXPECT_EQ(device->waitForInput(), SerialDevice::Wake::Gone);
+}
+
 TEST(Win32SerialDevice, PortsWithoutAWorkingDeviceAreRefused)
 {
     const std::string missing = fromEnvironment("KORVANTEMIS_TEST_MISSING_PORT");
