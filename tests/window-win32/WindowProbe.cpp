@@ -29,20 +29,24 @@ std::wstring textOf(HWND window)
     return buffer;
 }
 
-BOOL CALLBACK printChild(HWND child, LPARAM parent)
+std::string describe(HWND control)
 {
-    if (GetParent(child) != reinterpret_cast<HWND>(parent))
-        return TRUE;
     wchar_t className[64] = {};
-    GetClassNameW(child, className, 64);
-    const bool visible = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
-    std::string text = utf8(textOf(child));
+    GetClassNameW(control, className, 64);
+    std::string text = utf8(textOf(control));
     for (char& c : text) {
         if (c == '\r' || c == '\n')
             c = ' ';
     }
-    std::printf("%d %d %s %s\n", visible ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, utf8(className).c_str(),
-                text.c_str());
+    return utf8(className) + " " + text;
+}
+
+BOOL CALLBACK printChild(HWND child, LPARAM parent)
+{
+    if (GetParent(child) != reinterpret_cast<HWND>(parent))
+        return TRUE;
+    const bool visible = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
+    std::printf("%d %d %s\n", visible ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, describe(child).c_str());
     return TRUE;
 }
 
@@ -58,5 +62,15 @@ int main()
     std::printf("window %d %ld %ld %s\n", IsWindowEnabled(window) ? 1 : 0, client.x, client.y,
                 utf8(textOf(window)).c_str());
     EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(window));
+    // The port list's text part is a control inside the combo box: the
+    // focus is named by the window's own control that holds it.
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    HWND focus = nullptr;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui) != FALSE)
+        focus = gui.hwndFocus;
+    while (focus != nullptr && GetParent(focus) != window)
+        focus = GetParent(focus);
+    std::printf("focus %s\n", focus == nullptr ? "none" : describe(focus).c_str());
     return 0;
 }
