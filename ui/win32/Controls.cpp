@@ -75,6 +75,12 @@ Operation StatusField::setText()
     };
 }
 
+PortList::PortList(WindowDispatcher& dispatcher, WindowHandle handle) : Control(dispatcher, handle)
+{
+    // With no entries the open list still shows one empty row.
+    fitDropDown();
+}
+
 Operation PortList::addEntry()
 {
     return [this](TData v) {

@@ -75,7 +75,7 @@ public:
 // entry's text once per choice from the list, and nothing for typing.
 class PortList : public Control {
 public:
-    using Control::Control;
+    PortList(WindowDispatcher& dispatcher, WindowHandle handle);
     Operation addEntry();
     EventOut entryChosen;
     void notified(unsigned code) override;
