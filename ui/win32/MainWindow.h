@@ -58,8 +58,6 @@ public:
     Control& errorIcon() { return *errorIcon_; }
     Control& connectionHint() { return *connectionHint_; }
 
-    WindowHandle handle() const { return window_; }
-
 private:
     struct Fonts;
     static long long __stdcall windowProc(WindowHandle window, unsigned message, unsigned long long wParam,
