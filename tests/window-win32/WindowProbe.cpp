@@ -1,8 +1,10 @@
 // Prints what the window program shows, as the window system sees it: the
-// main window's state and where its client area starts on the screen, then
-// one line per control in the order the system
-// keeps them: visible (0/1), enabled (0/1), class, text in UTF-8. Exits 1
-// when no such window is there.
+// main window's state, where its client area starts on the screen and its
+// outer size, then one line per control in the order the system keeps them:
+// visible (0/1), enabled (0/1), class, text in UTF-8; with --places each
+// control's line starts with its place in the client area (left, top, width,
+// height). Last, the control that holds the keyboard focus ("focus none" when
+// none does). Exits 1 when no such window is there.
 #include <windows.h>
 
 #include <cstdio>
@@ -41,10 +43,19 @@ std::string describe(HWND control)
     return utf8(className) + " " + text;
 }
 
+bool withPlaces = false;
+
 BOOL CALLBACK printChild(HWND child, LPARAM parent)
 {
-    if (GetParent(child) != reinterpret_cast<HWND>(parent))
+    const auto window = reinterpret_cast<HWND>(parent);
+    if (GetParent(child) != window)
         return TRUE;
+    if (withPlaces) {
+        RECT place{};
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&place), 2);
+        std::printf("%ld %ld %ld %ld ", place.left, place.top, place.right - place.left, place.bottom - place.top);
+    }
     const bool visible = (GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
     std::printf("%d %d %s\n", visible ? 1 : 0, IsWindowEnabled(child) ? 1 : 0, describe(child).c_str());
     return TRUE;
@@ -52,15 +63,18 @@ BOOL CALLBACK printChild(HWND child, LPARAM parent)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    withPlaces = argc > 1 && std::string(argv[1]) == "--places";
     const HWND window = FindWindowW(L"KorvantemisBootloader", nullptr);
     if (window == nullptr)
         return 1;
     POINT client{0, 0};
     ClientToScreen(window, &client);
-    std::printf("window %d %ld %ld %s\n", IsWindowEnabled(window) ? 1 : 0, client.x, client.y,
-                utf8(textOf(window)).c_str());
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    std::printf("window %d %ld %ld %ldx%ld %s\n", IsWindowEnabled(window) ? 1 : 0, client.x, client.y,
+                outer.right - outer.left, outer.bottom - outer.top, utf8(textOf(window)).c_str());
     EnumChildWindows(window, printChild, reinterpret_cast<LPARAM>(window));
     // The port list's text part is a control inside the combo box: the
     // focus is named by the window's own control that holds it.
