@@ -331,9 +331,12 @@ TEST_F(Window, OtherThreadsChangeTheWindowThroughItsThread)
     window->show();
     std::atomic<bool> done{false};
     std::string readBack;
+    int positionSeenLater = -1;
     std::thread worker([&] {
         window->statusField().setText()(TData(std::string("\xCF\xF0\xE8\xE2\xE5\xF2")));  // "Привет"
+        // Queued without waiting, yet in order: a later request sees it done.
         window->progressBar().setPosition()(TData(std::int32_t{600}));
+        window->dispatcher().call([&] { positionSeenLater = child<QProgressBar>(window->progressBar())->value(); });
         window->checkValueField().setText()(TData("4B37"));
         readBack = window->checkValueField().getText()().toText();
         done = true;
@@ -343,6 +346,7 @@ TEST_F(Window, OtherThreadsChangeTheWindowThroughItsThread)
     worker.join();
     EXPECT_EQ(readBack, "4B37");
     EXPECT_EQ(child<QLineEdit>(window->statusField())->text(), QString::fromUtf8("Привет"));
+    EXPECT_EQ(positionSeenLater, 507);
     EXPECT_EQ(child<QProgressBar>(window->progressBar())->value(), 507);
     QTest::qWait(10);
     EXPECT_EQ(child<QLineEdit>(window->checkValueField())->text(), QStringLiteral("4B37"));
