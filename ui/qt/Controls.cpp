@@ -13,20 +13,23 @@ namespace korv {
 
 Operation Control::setVisible()
 {
-    return [this](TData v) { switchState(v.isSet(), &QWidget::setVisible); };
+    return [this](TData v) { switchState(Aspect::Visible, v.isSet()); };
 }
 
 Operation Control::setEnabled()
 {
-    return [this](TData v) { switchState(v.isSet(), &QWidget::setEnabled); };
+    return [this](TData v) { switchState(Aspect::Enabled, v.isSet()); };
 }
 
-void Control::switchState(bool on, void (QWidget::*apply)(bool))
+void Control::switchState(Aspect aspect, bool on)
 {
     onWindow([&] {
         if (!on)
             parkFocusIfHeld();
-        (widget_->*apply)(on);
+        if (aspect == Aspect::Visible)
+            widget_->setVisible(on);
+        else
+            widget_->setEnabled(on);
         if (on)
             becameUsable();
     });

@@ -41,7 +41,8 @@ protected:
 private:
     // Shows or enables (on), hides or disables, with the focus handed on as
     // the user would expect.
-    void switchState(bool on, void (QWidget::*apply)(bool));
+    enum class Aspect { Visible, Enabled };
+    void switchState(Aspect aspect, bool on);
     void parkFocusIfHeld();
     QWidget* widget_;
 };
