@@ -277,6 +277,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     // on Windows: its controls are not disabled one by one, so they keep
     // their look (a disabled widget would turn grey). Input is refused where
     // it enters, before a press could move the focus.
+    // The filter sees every event first, the wake-ups other threads post too.
+    markReceived(&wakePosted_);
     if (inputRefused_ && isInputEvent(event->type()) && owns(watched))
         return true;
     return QWidget::eventFilter(watched, event);
