@@ -20,7 +20,7 @@ namespace {
 
 std::string argument(FuzzedDataProvider& input)
 {
-    static const char* const words[] = {"--identify", "--json", "--list", "--help", "-h", "--device",
+    static const char* const words[] = {"--identify", "--json", "--list", "--help", "-h", "--version", "--device",
                                         "--timeout", "--device=", "--timeout=", "COM", "com", "/dev/tty",
                                         "-", "--", "--json=", "3", "0.5", "1e3", "3601", "nan"};
     std::string arg = input.ConsumeBool() ? words[input.ConsumeIntegralInRange<std::size_t>(0, std::size(words) - 1)]
@@ -61,10 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const Options& o = *parsed.options;
     const std::vector<std::string> flags = notValues(args);
-    const bool help = given(flags, "--help") || given(flags, "-h");
-    require((o.action == Options::Action::Help) == help, "help exactly when asked for");
-    if (help)
+    // --help and --version end the parsing where they stand: the first of them decides.
+    const auto first = std::find_if(flags.begin(), flags.end(), [](const std::string& f) {
+        return f == "--help" || f == "-h" || f == "--version";
+    });
+    if (first != flags.end()) {
+        require(o.action == (*first == "--version" ? Options::Action::Version : Options::Action::Help),
+                "help or version exactly when asked for, the first of them");
         return 0;
+    }
+    require(o.action != Options::Action::Help && o.action != Options::Action::Version,
+            "help or version only when asked for");
     if (o.action == Options::Action::List) {
         require(o.port.empty() && o.device.empty() && !o.json && given(flags, "--list"),
                 "--list takes no port and no other option");
