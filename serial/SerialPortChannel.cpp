@@ -1,5 +1,6 @@
 #include "serial/SerialPortChannel.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -156,10 +157,19 @@ struct SerialPortChannel::Impl {
         // From here no write of this session reaches the device (they check
         // ended under writeMutex); what was written before may still be on
         // its way, such as the "PUSK" that starts the device, and leaves first.
-        bool drained;
-        {
-            std::lock_guard lock(session->writeMutex);
-            drained = session->device->drain(kCloseDrainLimit) == SerialError::None;
+        // A write still under way (a device that does not take its bytes)
+        // is not waited for past the drain's own limit: cancel() ends it.
+        bool drained = false;
+        const auto deadline = std::chrono::steady_clock::now() + kCloseDrainLimit;
+        std::unique_lock writing(session->writeMutex, std::try_to_lock);
+        while (!writing.owns_lock() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            writing.try_lock();
+        }
+        if (writing.owns_lock()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            drained = session->device->drain(std::max(left, std::chrono::milliseconds(1))) == SerialError::None;
+            writing.unlock();
         }
         session->device->cancel();
         {
