@@ -15,6 +15,7 @@
 #include <QWindow>
 
 #include "link/Cp1251.h"
+#include "ui/WindowTexts.h"
 #include "ui/qt/PortListBox.h"
 #include "ui/qt/TextCodec.h"
 #include "ui/qt/ThreadSanitizer.h"
@@ -63,17 +64,7 @@ bool isInputEvent(QEvent::Type type)
     }
 }
 
-constexpr Cp1251Literal kTitle("Korvantemis bootloader");
-constexpr Cp1251Literal kWrite("Записать");
-constexpr Cp1251Literal kChoosePort("Выберите порт с подключённым устройством.");
-constexpr Cp1251Literal kVersion("Версия ПО для обновления:8.7 (без защиты симисторов)");
-constexpr Cp1251Literal kInitialCheckValue("FFFF");
-constexpr Cp1251Literal kReceivedCheck("CRC принятый:");
-constexpr Cp1251Literal kCheckValue("CRC:");
-constexpr Cp1251Literal kOk("OK");
-constexpr Cp1251Literal kSuccess("     ПО успешно обновлено!\r\nСбросте настройки по умолчанию!");
-constexpr Cp1251Literal kError("Ошибка при передаче данных!");
-constexpr Cp1251Literal kHint("Проверьте все соединения и попробуйте ещё раз.");
+using namespace windowtexts;
 
 // Colours of the window system's palette, by their role in the window.
 QColor buttonFace(const QWidget* w) { return w->palette().color(QPalette::Button); }

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "link/Cp1251.h"
+#include "ui/WindowTexts.h"
 #include "ui/win32/WideText.h"
 
 namespace korv {
@@ -28,17 +29,7 @@ constexpr int kWindowColour = 5;
 constexpr int kLight = 22;
 constexpr int kShadow = 16;
 
-constexpr Cp1251Literal kTitle("Korvantemis bootloader");
-constexpr Cp1251Literal kWrite("Записать");
-constexpr Cp1251Literal kChoosePort("Выберите порт с подключённым устройством.");
-constexpr Cp1251Literal kVersion("Версия ПО для обновления:8.7 (без защиты симисторов)");
-constexpr Cp1251Literal kInitialCheckValue("FFFF");
-constexpr Cp1251Literal kReceivedCheck("CRC принятый:");
-constexpr Cp1251Literal kCheckValue("CRC:");
-constexpr Cp1251Literal kOk("OK");
-constexpr Cp1251Literal kSuccess("     ПО успешно обновлено!\r\nСбросте настройки по умолчанию!");
-constexpr Cp1251Literal kError("Ошибка при передаче данных!");
-constexpr Cp1251Literal kHint("Проверьте все соединения и попробуйте ещё раз.");
+using namespace windowtexts;
 
 HFONT makeFont(int points, bool bold)
 {
